@@ -36,7 +36,7 @@
  * never past the aligned block holding it, so never onto another page.  The
  * address checker would take those bytes for an overrun. */
 #if defined(__GNUC__) || defined(__clang__)
-#define ZV_READS_ALIGNED_BLOCKS __attribute__((no_sanitize_address))
+#define ZV_READS_ALIGNED_BLOCKS __attribute__((no_sanitize_address, no_sanitize_thread))
 #else
 #define ZV_READS_ALIGNED_BLOCKS
 #endif
