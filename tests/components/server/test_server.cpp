@@ -32,7 +32,7 @@ std::atomic<void*> g_releaseContext{nullptr};
 
 bool SameGuid(const GUID& a, const GUID& b) { return memcmp(&a, &b, sizeof(GUID)) == 0; }
 
-bool Served(const CLSID& clsid) {
+[[maybe_unused]] bool Served(const CLSID& clsid) {
     CLSID base = zvtest::ServedClass(0);
     return memcmp(&clsid, &base, 15) == 0 && clsid.Data4[7] != zvtest::kRefusedClassByte;
 }
