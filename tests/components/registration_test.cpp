@@ -176,3 +176,23 @@ TEST(RegisterComponent, RefusesNamesThatDoNotFitBeforeWritingAnything) {
         EXPECT_EQ(Value(u"CLSID\\" + clsidText + u"\\InprocServer32"), "/x.so");
     }
 }
+
+TEST(RegisterComponent, StopsAtTheFirstRefusedWriteAndKeepsWhatWasWritten) {
+    // The registry refuses a key path with an empty name between two
+    // backslashes.  Refused at the first entry: nothing is written.
+    EXPECT_EQ(ZVRegisterComponent(ZV_W("/x.so"), ZV_W("Test\\\\Refused"), ZV_W("d"), kClassText),
+              E_FAIL);
+    EXPECT_FALSE(KeyExists("Test"));
+    EXPECT_FALSE(KeyExists("CLSID\\" + N(kClassText)));
+
+    // A class text ending in a backslash passes entries 2 and 3 (one trailing
+    // backslash is allowed) and makes the fourth key path invalid: the first
+    // three entries stay.
+    const std::u16string clsidText = std::u16string(kClassText) + u"\\";
+    EXPECT_EQ(ZVRegisterComponent(ZV_W("/x.so"), ZV_W("Test.Partial"), ZV_W("d"), clsidText.c_str()),
+              E_FAIL);
+    EXPECT_EQ(Value(u"Test.Partial"), "d");
+    EXPECT_EQ(Value(u"Test.Partial\\CLSID"), N(clsidText.c_str()));
+    EXPECT_EQ(Value(std::u16string(u"CLSID\\") + kClassText), "Test.Partial");
+    EXPECT_FALSE(KeyExists("CLSID\\" + N(kClassText) + "\\InprocServer32"));
+}
