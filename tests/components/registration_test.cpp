@@ -128,7 +128,10 @@ TEST(UnregisterComponent, NeverDeletesTheRootsForEmptyOrOverlongNames) {
 
     // The class key buffer holds "CLSID\" and 255 characters; a longer name
     // is not deleted (nor written past the buffer).
-    std::u16string fits(255, u'c'), overlong(256, u'c');
+    // (A key name holds 255 characters, so the long texts span two names.)
+    const std::u16string fits = std::u16string(127, u'c') + u"\\" + std::u16string(127, u'c');
+    const std::u16string overlong = fits + u"c";
+    ASSERT_EQ(fits.size(), 255u);
     const std::string narrowFits = N(fits.c_str()), narrowOverlong = N(overlong.c_str());
     if (!zvtest::Family9x()) {  // the narrow registry path holds 255 characters
         ASSERT_EQ(ZVRegisterComponent(ZV_W("/x.so"), ZV_W("Test.Long"), ZV_W("d"), fits.c_str()),
