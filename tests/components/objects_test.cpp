@@ -127,6 +127,20 @@ TEST(ClsidFromProgId, FailsForAnUnregisteredOrOverlongIdentifier) {
     EXPECT_EQ(ZVClsidFromProgId(ZV_W("Test.Empty"), &clsid), E_FAIL);
     EXPECT_TRUE(SameClsid(clsid, kSentinel));
 
+    // The longest value the registry read delivers (126 characters wide, 254
+    // narrow) is parsed; one more character fails the read.
+    const size_t longestValue = zvtest::Family9x() ? 254 : 126;
+    std::string value = "{0123ABCD-00EF-A0B1-C2D3-04E5F6071829}";
+    value.resize(longestValue, '#');
+    StoreClassText("Test.LongValue", value.c_str());
+    EXPECT_EQ(ZVClsidFromProgId(ZV_W("Test.LongValue"), &clsid), S_OK);
+    EXPECT_TRUE(SameClsid(clsid, kSample));
+    clsid = kSentinel;
+    value += '#';
+    StoreClassText("Test.LongValue", value.c_str());
+    EXPECT_EQ(ZVClsidFromProgId(ZV_W("Test.LongValue"), &clsid), E_FAIL);
+    EXPECT_TRUE(SameClsid(clsid, kSentinel));
+
     // The key path buffer holds an identifier of 503 characters; one more is
     // refused without a read.
     std::u16string longest = std::u16string(250, u'p') + u"\\" + std::u16string(252, u'q');
