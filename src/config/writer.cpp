@@ -74,6 +74,7 @@ int32_t ConfigDocument::Save(const WCHAR* fileName) {
         // A document that no Load has named has no file to write.
         if (!hasFileName_) return 0;
         fileName = fileName_;
+        savePending_ = false;  // this save carries every deferred change
     }
     size_t size = 0;
     for (const auto& section : sections_) {
