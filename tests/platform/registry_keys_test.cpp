@@ -9,7 +9,7 @@
 
 #include "platform/posix/handles.h"
 #include "registry_util.h"
-#include "support/support.h"
+#include "support.h"
 
 using regtest::CreateKey;
 using regtest::KeyExists;
