@@ -179,16 +179,19 @@ TEST_F(Import, AnUndoNameThatCannotBeCreatedLeavesTheImportAlone) {
 
 TEST_F(Import, AFailedImportKeepsTheRecordsMadeUpToThen) {
     SetUpDirectory();
-    ASSERT_TRUE(SetSz(HKEY_LOCAL_MACHINE, "Software\\A", "a", "oldA"));
-    ASSERT_TRUE(SetSz(HKEY_LOCAL_MACHINE, "Software\\Z", "z", "oldZ"));
+    // In NoCaseLess order: ZV_HKEY_CLASSES\..., then ZV_HKEY_CONFIG-bad
+    // ("-" is below "\\"), then ZV_HKEY_CONFIG\...
     const std::string text =
-        "[ZV_HKEY_CONFIG\\Software\\A]\na=newA\n\n[Bad]\nb=1\n\n[ZV_HKEY_CONFIG\\Software\\Z]\nz=newZ\n";
+        "[ZV_HKEY_CONFIG\\Software\\Z]\nz=newZ\n\n[ZV_HKEY_CONFIG-bad]\nb=1\n\n"
+        "[ZV_HKEY_CLASSES\\Zv.A]\na=newA\n";
     for (bool batch : {true, false}) {
+        ASSERT_TRUE(SetSz(HKEY_CLASSES_ROOT, "Zv.A", "a", "oldA"));
+        ASSERT_TRUE(SetSz(HKEY_LOCAL_MACHINE, "Software\\Z", "z", "oldZ"));
         WriteBytes(UndoFile(), "stale");
         WriteBytes(dir_.file("in.cfg"), text);
         EXPECT_EQ(zv::ImportRegistryFile(W(Relative("in.cfg")).c_str(), 1, batch), E_FAIL);
-        EXPECT_EQ(ReadBytes(UndoFile()), "[ZV_HKEY_CONFIG\\Software\\A]\na=" +
-                                             std::string(batch ? "oldA" : "newA") + "\n\n");
+        EXPECT_EQ(ReadBytes(UndoFile()), "[ZV_HKEY_CLASSES\\Zv.A]\na=oldA\n\n");
+        EXPECT_EQ(Sz(HKEY_CLASSES_ROOT, "Zv.A", "a"), "newA");
         EXPECT_EQ(Sz(HKEY_LOCAL_MACHINE, "Software\\Z", "z"), "oldZ");
     }
     // Stopped before any record: no undo file at all, batched or not.
@@ -198,6 +201,9 @@ TEST_F(Import, AFailedImportKeepsTheRecordsMadeUpToThen) {
         EXPECT_EQ(zv::ImportRegistryFile(W(Relative("bad.cfg")).c_str(), 1, batch), E_FAIL);
         EXPECT_FALSE(FileExists(UndoFile("bad.cfg")));
     }
+    // Records that stop at a failure with the flag 0: no undo file.
+    EXPECT_EQ(zv::ImportRegistryFile(W(Relative("in.cfg")).c_str(), 0, true), E_FAIL);
+    EXPECT_FALSE(FileExists(UndoFile()));
 }
 
 TEST_F(Import, OldValuesThatCannotBeReadAreNotRecorded) {
@@ -276,21 +282,33 @@ TEST_F(Import, FileNamesOverFiveHundredNineCharactersAreRefused) {
 TEST_F(Import, BatchedAndWriteThroughUndoFilesAreTheSame) {
     SetUpDirectory();
     std::string text;
+    auto setOldValues = [&] {
+        ZVDeleteRegistryEntry(HKEY_LOCAL_MACHINE, u"Software\\U");
+        for (int s = 0; s < 8; ++s)
+            for (int k = 0; k < 6; ++k) {
+                const std::string name = "k" + std::to_string(k);
+                if ((s + k) % 3)
+                    SetSz(HKEY_LOCAL_MACHINE, "Software\\U\\S" + std::to_string(s), name.c_str(),
+                          "old" + name);
+            }
+    };
     for (int s = 0; s < 8; ++s) {
         text += "[ZV_HKEY_CONFIG\\Software\\U\\S" + std::to_string(s) + "]\n";
-        for (int k = 0; k < 6; ++k) {
-            const std::string path = "Software\\U\\S" + std::to_string(s);
-            const std::string name = "k" + std::to_string(k);
-            if ((s + k) % 3) ASSERT_TRUE(SetSz(HKEY_LOCAL_MACHINE, path, name.c_str(), "old" + name));
-            text += name + "=new\n";
-        }
+        for (int k = 0; k < 6; ++k) text += "k" + std::to_string(k) + "=new\n";
         text += "\n";
     }
+    WriteBytes(dir_.file("a.cfg"), text);
+    setOldValues();
     std::vector<std::string> before;
     cfgtest::Walk(HKEY_LOCAL_MACHINE, "Software\\U", &before);
-    WriteBytes(dir_.file("a.cfg"), text);
+    ASSERT_EQ(before.size(), 32u);
     EXPECT_EQ(zv::ImportRegistryFile(W(Relative("a.cfg")).c_str(), 1, true), S_OK);
-    // Put the old values back, then import again saving after every record.
+    const std::string batched = ReadBytes(UndoFile("a.cfg"));
+    EXPECT_NE(batched.find("[ZV_HKEY_CONFIG\\Software\\U\\S1]\nk0=oldk0\nk1=oldk1\nk3=oldk3\nk4=oldk4\n\n"),
+              std::string::npos);
+
+    // Importing the undo file puts every old value back; the values that
+    // were new stay.
     EXPECT_EQ(ZVImportRegistryEntry(W("./~/a.cfg").c_str(), 0), S_OK);
     std::vector<std::string> restored;
     cfgtest::Walk(HKEY_LOCAL_MACHINE, "Software\\U", &restored);
@@ -298,11 +316,11 @@ TEST_F(Import, BatchedAndWriteThroughUndoFilesAreTheSame) {
     for (const std::string& line : restored)
         if (line.find("|new") == std::string::npos) oldOnly.push_back(line);
     EXPECT_EQ(oldOnly, before);
-    const std::string batched = ReadBytes(UndoFile("a.cfg"));
+    EXPECT_EQ(restored.size(), 48u);
+
+    setOldValues();
     EXPECT_EQ(zv::ImportRegistryFile(W(Relative("a.cfg")).c_str(), 1, false), S_OK);
     EXPECT_EQ(ReadBytes(UndoFile("a.cfg")), batched);
-    EXPECT_NE(batched.find("[ZV_HKEY_CONFIG\\Software\\U\\S1]\nk0=oldk0\nk1=oldk1\nk3=oldk3\nk4=oldk4\n\n"),
-              std::string::npos);
 }
 
 TEST_F(Import, ExportThenImportRoundTripsEveryStringValue) {
