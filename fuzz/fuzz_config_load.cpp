@@ -6,6 +6,7 @@
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <unistd.h>
 
 #include <string>
@@ -14,8 +15,9 @@
 
 namespace {
 
-// A directory of this run's own, removed at exit.
-char g_directory[] = "/tmp/zvfuzz-config-XXXXXX";
+// A directory of this run's own, removed at exit; in memory where the
+// system has such a file system, since every run writes and renames files.
+char g_directory[] = "/dev/shm/zvfuzz-config-XXXXXX";
 
 void RemoveDirectory() {
     const std::string directory = g_directory;
@@ -27,7 +29,10 @@ void RemoveDirectory() {
 const char* Directory() {
     static bool made = false;
     if (!made) {
-        if (!mkdtemp(g_directory)) abort();
+        if (!mkdtemp(g_directory)) {
+            memcpy(g_directory, "/tmp/zvfuzz-config-XXXXXX", sizeof("/tmp/zvfuzz-config-XXXXXX"));
+            if (!mkdtemp(g_directory)) abort();
+        }
         atexit(RemoveDirectory);
         made = true;
     }
