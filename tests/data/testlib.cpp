@@ -19,3 +19,16 @@ __attribute__((visibility("default"))) int ZvTestLength(const char* text) {
 }
 
 }  // extern "C"
+
+// Exports whose names are 511 and 512 characters long: "ZvLongSymbol"
+// followed by 499 or 500 x's.
+#define ZV_X10 "xxxxxxxxxx"
+#define ZV_X100 ZV_X10 ZV_X10 ZV_X10 ZV_X10 ZV_X10 ZV_X10 ZV_X10 ZV_X10 ZV_X10 ZV_X10
+#define ZV_X499 ZV_X100 ZV_X100 ZV_X100 ZV_X100 ZV_X10 ZV_X10 ZV_X10 ZV_X10 ZV_X10 ZV_X10 ZV_X10 ZV_X10 ZV_X10 "xxxxxxxxx"
+
+extern "C" {
+__attribute__((visibility("default"))) int ZvLong511(void) __asm__("ZvLongSymbol" ZV_X499);
+__attribute__((visibility("default"))) int ZvLong512(void) __asm__("ZvLongSymbol" ZV_X499 "x");
+int ZvLong511(void) { return 511; }
+int ZvLong512(void) { return 512; }
+}

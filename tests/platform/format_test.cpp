@@ -125,4 +125,6 @@ TEST(WideFormatter, CountRulesOfTheRuntimeLibrary) {
     std::fill(buffer, buffer + 8, u'#');
     EXPECT_EQ(_snwprintf(buffer, 4, u"%100000d", 1), -1);
     EXPECT_EQ(std::u16string(buffer, 8), u"    ####");
+    EXPECT_EQ(_snwprintf(buffer, 4, u"%.2000000000d%2147483647s", 1, u"x"), -1);
+    EXPECT_EQ(_snwprintf(buffer, 4, u"%99999999999999999999d", 1), -1);  // width saturates
 }

@@ -35,8 +35,11 @@ class Output {
         if (length_ < count_) buffer_[length_] = unit;
         ++length_;
     }
+    // Padding past the count is only counted, so a huge width costs nothing.
     void Repeat(char16_t unit, size_t n) {
-        for (size_t i = 0; i < n; ++i) Put(unit);
+        size_t room = length_ < count_ ? count_ - length_ : 0;
+        for (size_t i = 0; i < n && i < room; ++i) buffer_[length_ + i] = unit;
+        length_ += n;
     }
     void PutNarrow(const char* text, size_t n) {
         for (size_t i = 0; i < n; ++i) Put(char16_t(static_cast<unsigned char>(text[i])));
