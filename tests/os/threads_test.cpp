@@ -133,6 +133,7 @@ TEST(Threads, ExitAndTerminateCodesAreWhatTheSystemReports) {
 TEST(Threads, ClosingTheHandleLeavesTheThreadRunning) {
     zvtest::Watchdog watchdog(60);
     static Busy busy;  // outlives the test: nothing joins the thread
+    busy.stop = false;
     ZVHANDLE thread = ZVCreateThread(0, Busy::Run, &busy);
     ASSERT_NE(thread, nullptr);
     EXPECT_NE(ZVCloseThreadHandle(thread), 0);

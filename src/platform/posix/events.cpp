@@ -4,9 +4,12 @@
 // compared as UTF-8, so the narrow (ISO-8859-1) and the wide spelling of the
 // same characters name the same object; names are case-sensitive, as Win32
 // object names are.  A name lives as long as any handle to its object.
+#include <linux/futex.h>
 #include <string.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
 
-#include <chrono>
 #include <unordered_map>
 
 #include "platform/posix/waitable.h"
@@ -19,51 +22,95 @@ bool Waitable::IsWaitableKind(ObjectKind kind) {
     return kind == ObjectKind::Event || kind == ObjectKind::Semaphore || kind == ObjectKind::Thread;
 }
 
+namespace {
+
+uint32_t LoadState(const uint32_t* state) { return __atomic_load_n(state, __ATOMIC_ACQUIRE); }
+
+DWORD ResultOf(uint32_t state) {
+    return state == Waitable::kReleased ? WAIT_OBJECT_0 : Waitable::kWaitTerminated;
+}
+
+}  // namespace
+
 DWORD Waitable::Wait(DWORD milliseconds) {
     std::unique_lock<std::mutex> guard(lock_);
     if (TryTakeLocked()) return WAIT_OBJECT_0;
     if (milliseconds == 0) return WAIT_TIMEOUT;
     Waiter self;
-    // Announced without the object's lock: termination takes the thread's
-    // control lock first and the object's lock second.
-    guard.unlock();
-    bool announced = BeginBlockingWait(this, &self);
-    guard.lock();
-    DWORD result = Block(guard, &self, milliseconds);
-    guard.unlock();
+    bool announced = false;
+    if (StartedThread()) {
+        // Announced without the object's lock: termination takes the
+        // thread's control lock first and the object's lock second.
+        guard.unlock();
+        announced = BeginBlockingWait(this, &self);
+        guard.lock();
+    }
+    DWORD result;
+    if (LoadState(&self.state) == kTerminated) {
+        result = kWaitTerminated;  // terminated before the wait began
+    } else if (TryTakeLocked()) {
+        result = WAIT_OBJECT_0;
+    } else {
+        Link(&self);
+        guard.unlock();
+        result = Block(&self, milliseconds);
+    }
+    if (guard.owns_lock()) guard.unlock();
     if (announced) EndBlockingWait();
-    return self.terminated ? kWaitTerminated : result;
+    return result;
 }
 
-DWORD Waitable::Block(std::unique_lock<std::mutex>& guard, Waiter* self, DWORD milliseconds) {
-    if (self->terminated) return kWaitTerminated;
-    if (TryTakeLocked()) return WAIT_OBJECT_0;
-    self->prev = tail_;
-    if (tail_) tail_->next = self;
-    else head_ = self;
-    tail_ = self;
-    self->linked = true;
-
+DWORD Waitable::Block(Waiter* self, DWORD milliseconds) {
     if (milliseconds == INFINITE) {
-        while (!self->released && !self->terminated) self->wake.wait(guard);
-        return WAIT_OBJECT_0;
+        uint32_t state;
+        while ((state = LoadState(&self->state)) == kWaiting)
+            syscall(SYS_futex, &self->state, FUTEX_WAIT_PRIVATE, kWaiting, nullptr, nullptr, 0);
+        return ResultOf(state);
     }
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-    while (!self->released && !self->terminated) {
-        if (self->wake.wait_until(guard, deadline) == std::cv_status::timeout && !self->released &&
-            !self->terminated) {
-            Unlink(self);
-            return WAIT_TIMEOUT;
+    timespec deadline;
+    clock_gettime(CLOCK_MONOTONIC, &deadline);
+    deadline.tv_sec += milliseconds / 1000;
+    deadline.tv_nsec += long(milliseconds % 1000) * 1000000L;
+    if (deadline.tv_nsec >= 1000000000L) {
+        deadline.tv_nsec -= 1000000000L;
+        ++deadline.tv_sec;
+    }
+    for (;;) {
+        uint32_t state = LoadState(&self->state);
+        if (state != kWaiting) return ResultOf(state);
+        timespec now, left;
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        left.tv_sec = deadline.tv_sec - now.tv_sec;
+        left.tv_nsec = deadline.tv_nsec - now.tv_nsec;
+        if (left.tv_nsec < 0) {
+            left.tv_nsec += 1000000000L;
+            --left.tv_sec;
         }
+        if (left.tv_sec < 0) break;
+        syscall(SYS_futex, &self->state, FUTEX_WAIT_PRIVATE, kWaiting, &left, nullptr, 0);
     }
-    return WAIT_OBJECT_0;
+    // Timed out, unless a wake got here first.
+    std::lock_guard<std::mutex> guard(lock_);
+    uint32_t state = LoadState(&self->state);
+    if (state != kWaiting) return ResultOf(state);
+    Unlink(self);
+    return WAIT_TIMEOUT;
+}
+
+void Waitable::Release(Waiter* waiter, uint32_t state) {
+    __atomic_store_n(&waiter->state, state, __ATOMIC_RELEASE);
+    // The waiter may see its new state and leave before this wake arrives; a
+    // wake of a futex nobody sleeps on does no harm, and any later sleeper
+    // on that address rechecks its own state.
+    syscall(SYS_futex, &waiter->state, FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
 }
 
 void Waitable::TerminateWaiter(Waiter* waiter) {
     std::lock_guard<std::mutex> guard(lock_);
+    // Already handed the object: it leaves the wait by itself.
+    if (LoadState(&waiter->state) != kWaiting) return;
     if (waiter->linked) Unlink(waiter);
-    waiter->terminated = true;
-    waiter->wake.notify_one();
+    Release(waiter, kTerminated);
 }
 
 size_t Waitable::WaitingThreads() {
@@ -76,6 +123,14 @@ size_t Waitable::WaitingThreads() {
 size_t WaitingThreads(HANDLE handle) {
     auto object = std::static_pointer_cast<Waitable>(LookupHandleIf(handle, Waitable::IsWaitableKind));
     return object ? object->WaitingThreads() : 0;
+}
+
+void Waitable::Link(Waiter* waiter) {
+    waiter->prev = tail_;
+    if (tail_) tail_->next = waiter;
+    else head_ = waiter;
+    tail_ = waiter;
+    waiter->linked = true;
 }
 
 void Waitable::Unlink(Waiter* waiter) {
@@ -91,10 +146,7 @@ bool Waitable::WakeOneLocked() {
     Waiter* waiter = head_;
     if (!waiter) return false;
     Unlink(waiter);
-    waiter->released = true;
-    // Notified under the lock: the waiter cannot leave (and take its stack
-    // frame with it) before the lock is released.
-    waiter->wake.notify_one();
+    Release(waiter, kReleased);
     return true;
 }
 

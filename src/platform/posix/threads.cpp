@@ -249,6 +249,8 @@ void* ThreadMain(void* argument) {
 
 }  // namespace
 
+bool StartedThread() { return t_self != nullptr; }
+
 bool BeginBlockingWait(Waitable* object, Waitable::Waiter* waiter) {
     ThreadObject* self = t_self;
     if (!self) return false;
@@ -261,7 +263,8 @@ bool BeginBlockingWait(Waitable* object, Waitable::Waiter* waiter) {
     self->waitObject = object;
     self->waiter = waiter;
     // Terminated meanwhile: the wait must not begin.
-    if (self->ending && Load(&self->control.terminate)) waiter->terminated = true;
+    if (self->ending && Load(&self->control.terminate))
+        __atomic_store_n(&waiter->state, Waitable::kTerminated, __ATOMIC_RELEASE);
     return true;
 }
 

@@ -5,7 +5,6 @@
 #ifndef ZV_POSIX_WAITABLE_H
 #define ZV_POSIX_WAITABLE_H
 
-#include <condition_variable>
 #include <mutex>
 
 #include "platform/posix/handles.h"
@@ -16,15 +15,18 @@ class Waitable : public KernelObject {
   public:
     explicit Waitable(ObjectKind kind) : KernelObject(kind) {}
 
-    // A thread blocked on the object; lives on that thread's stack.
+    // A thread blocked on the object; lives on that thread's stack.  It
+    // sleeps on `state` without the object's lock; a wake sets the state
+    // and then wakes the futex, so the woken thread needs no lock to go on.
     struct Waiter {
-        Waiter* next = nullptr;
+        Waiter* next = nullptr;  // next, prev and linked: under the object's lock
         Waiter* prev = nullptr;
         bool linked = false;
-        bool released = false;    // the object was handed to this waiter
-        bool terminated = false;  // the waiting thread is being terminated
-        std::condition_variable wake;
+        uint32_t state = kWaiting;  // atomic
     };
+    static constexpr uint32_t kWaiting = 0;
+    static constexpr uint32_t kReleased = 1;    // the object was handed to this waiter
+    static constexpr uint32_t kTerminated = 2;  // the waiting thread is being terminated
 
     // WaitForSingleObject's core: WAIT_OBJECT_0, WAIT_TIMEOUT, or
     // kWaitTerminated when the waiting thread is to end.
@@ -53,8 +55,11 @@ class Waitable : public KernelObject {
     std::mutex lock_;
 
   private:
-    DWORD Block(std::unique_lock<std::mutex>& guard, Waiter* self, DWORD milliseconds);
+    DWORD Block(Waiter* self, DWORD milliseconds);
+    void Link(Waiter* waiter);
     void Unlink(Waiter* waiter);
+    // Hands the object to a waiter already taken off the queue.
+    static void Release(Waiter* waiter, uint32_t state);
 
     // FIFO of blocked waiters.
     Waiter* head_ = nullptr;
@@ -67,7 +72,9 @@ class Waitable : public KernelObject {
 // once, and a termination wakes it out of the wait, so that it never dies
 // holding the object's lock or leaves its waiter queued.
 //
+// StartedThread tells whether the calling thread is one of them;
 // BeginBlockingWait returns false (and does nothing) for other threads.
+bool StartedThread();
 bool BeginBlockingWait(Waitable* object, Waitable::Waiter* waiter);
 void EndBlockingWait();
 // After the wait's references are dropped: lets the control signal in
