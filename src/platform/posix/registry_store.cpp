@@ -16,6 +16,7 @@
 #include <string.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <mutex>
@@ -404,9 +405,24 @@ class Store {
     KeyId classesId() const { return classesId_; }
     KeyId userId() const { return userId_; }
 
-    void SetBusyTimeout(int milliseconds) {
-        busyMilliseconds_ = milliseconds;
-        if (db_ && !inherited_) sqlite3_busy_timeout(db_, milliseconds);
+    void SetBusyTimeout(int milliseconds) { busyMilliseconds_ = milliseconds; }
+
+    // Waiting for another process's lock.  SQLite's own handler sleeps up
+    // to 100 ms between tries; a writer that commits back to back holds
+    // the lock nearly all the time (each commit waits for the disk) and
+    // frees it only for microseconds, so long sleeps would almost never
+    // land in a gap.  Short, steady tries do: a waiting writer gets its
+    // turn within a few of the other's commits.
+    static int BusyWait(void* context, int attempts) {
+        Store* store = static_cast<Store*>(context);
+        struct timespec now;
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        long long nowUs = now.tv_sec * 1000000LL + now.tv_nsec / 1000;
+        if (attempts == 0) store->busySinceUs_ = nowUs;
+        long long waitedUs = nowUs - store->busySinceUs_;
+        if (waitedUs >= store->busyMilliseconds_ * 1000LL) return 0;
+        usleep(waitedUs < 1000000 ? 100 : 1000);
+        return 1;
     }
 
     // A forked child may not use the parent's connection (its file locks
@@ -497,6 +513,7 @@ class Store {
     KeyId classesId_ = 0;
     KeyId userId_ = 0;
     int busyMilliseconds_ = kDefaultBusyMilliseconds;
+    long long busySinceUs_ = 0;
     DeletionCounter deletions_;
     std::unordered_map<std::string, KeyId> cache_;
     uint64_t cacheTag_ = 0;
@@ -563,7 +580,7 @@ DWORD Store::Open() {
 
 DWORD Store::Attach(sqlite3* db, const std::string& path, bool memory, bool* snapshotInstead) {
     sqlite3_extended_result_codes(db, 1);
-    sqlite3_busy_timeout(db, busyMilliseconds_);
+    sqlite3_busy_handler(db, BusyWait, this);
     bool readOnly = sqlite3_db_readonly(db, "main") == 1;
     *snapshotInstead = false;
 
