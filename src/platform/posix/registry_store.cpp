@@ -241,16 +241,16 @@ class DeletionCounter {
         writable_ = true;
     }
 
-    void OpenShared(const std::string& databasePath, bool writable) {
+    // Read-write when this process may, else read-only.
+    void OpenShared(const std::string& databasePath) {
         Close();
         std::string path = databasePath + "-gen";
         struct stat info;
         mode_t mode = 0644;
         if (stat(databasePath.c_str(), &info) == 0) mode = info.st_mode & 0666;
         bool readWrite = false;
-        int fd = -1;
-        if (writable) {
-            fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, mode);
+        int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, mode);
+        {
             if (fd >= 0) {
                 readWrite = true;
                 // Same permissions as the database, as SQLite gives its
@@ -328,12 +328,25 @@ class DeletionCounter {
         if (shared_) UnlockWindow();
     }
 
+    // Serialises setting up a new file between processes: two that find
+    // it empty must not both change its journal mode and create the
+    // tables (SQLite would fail one of them as a deadlock).
+    bool LockSetup() { return shared_ && writable_ && LockByte(kSetupByte, true); }
+    void UnlockSetup() { UnlockByte(kSetupByte); }
+
   private:
-    bool LockWindow(bool wait) {
+    static constexpr off_t kWindowByte = 0;
+    static constexpr off_t kSetupByte = 1;
+
+    bool LockWindow(bool wait) { return LockByte(kWindowByte, wait); }
+    void UnlockWindow() { UnlockByte(kWindowByte); }
+
+    bool LockByte(off_t byte, bool wait) {
         struct flock lock;
         memset(&lock, 0, sizeof(lock));
         lock.l_type = F_WRLCK;
         lock.l_whence = SEEK_SET;
+        lock.l_start = byte;
         lock.l_len = 1;
         for (;;) {
             if (fcntl(fd_, wait ? F_OFD_SETLKW : F_OFD_SETLK, &lock) == 0) return true;
@@ -341,11 +354,12 @@ class DeletionCounter {
         }
     }
 
-    void UnlockWindow() {
+    void UnlockByte(off_t byte) {
         struct flock lock;
         memset(&lock, 0, sizeof(lock));
         lock.l_type = F_UNLCK;
         lock.l_whence = SEEK_SET;
+        lock.l_start = byte;
         lock.l_len = 1;
         fcntl(fd_, F_OFD_SETLK, &lock);
     }
@@ -557,25 +571,41 @@ DWORD Store::Open() {
     int rc = sqlite3_open_v2(path.c_str(), &db,
                              SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                              nullptr);
-    if (rc != SQLITE_OK) {
-        sqlite3_close(db);
-        return ErrorFromSqlite(rc);
-    }
     bool snapshotInstead = false;
-    error = Attach(db, path, memory, &snapshotInstead);
-    if (error == ERROR_SUCCESS || !snapshotInstead) return error;
-
-    // A read-only file in a directory where this process may create
-    // neither the shared-memory index nor the log: read the file as it
-    // stands, without locking (nobody can be writing it through a log).
-    db = nullptr;
-    rc = sqlite3_open_v2(UriPath(path).append("?immutable=1").c_str(), &db,
-                         SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
-    if (rc != SQLITE_OK) {
+    if (rc == SQLITE_OK) {
+        error = Attach(db, path, memory, &snapshotInstead);
+    } else {
         sqlite3_close(db);
-        return ErrorFromSqlite(rc);
+        error = ErrorFromSqlite(rc);
     }
-    return Attach(db, path, memory, &snapshotInstead);
+    if (error != ERROR_SUCCESS && snapshotInstead) {
+        // A read-only file in a directory where this process may create
+        // neither the shared-memory index nor the log: read the file as it
+        // stands, without locking (nobody can be writing it through a log).
+        db = nullptr;
+        rc = sqlite3_open_v2(UriPath(path).append("?immutable=1").c_str(), &db,
+                             SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX,
+                             nullptr);
+        if (rc == SQLITE_OK) {
+            error = Attach(db, path, memory, &snapshotInstead);
+        } else {
+            sqlite3_close(db);
+            error = ErrorFromSqlite(rc);
+        }
+    }
+    if (error != ERROR_SUCCESS) {
+        deletions_.Close();
+        return error;
+    }
+    if (!deletions_.usable()) {
+        if (memory)
+            deletions_.OpenPrivate();
+        else
+            deletions_.OpenShared(path);
+    }
+    error = EnsureViews();
+    if (error != ERROR_SUCCESS) CloseConnection();
+    return error;
 }
 
 DWORD Store::Attach(sqlite3* db, const std::string& path, bool memory, bool* snapshotInstead) {
@@ -584,15 +614,18 @@ DWORD Store::Attach(sqlite3* db, const std::string& path, bool memory, bool* sna
     bool readOnly = sqlite3_db_readonly(db, "main") == 1;
     *snapshotInstead = false;
 
+    // What the file holds, seen in one snapshot.
     int64_t applicationId = 0, version = 0, tables = 0;
-    int rc = QueryInt(db, "PRAGMA application_id", &applicationId);
+    int rc = Exec(db, "BEGIN");
+    if (rc == SQLITE_OK) rc = QueryInt(db, "PRAGMA application_id", &applicationId);
+    if (rc == SQLITE_OK) rc = QueryInt(db, "PRAGMA user_version", &version);
+    if (rc == SQLITE_OK) rc = QueryInt(db, "SELECT count(*) FROM sqlite_master", &tables);
+    if (!sqlite3_get_autocommit(db)) Exec(db, "COMMIT");
     if (rc == SQLITE_READONLY_DIRECTORY || rc == SQLITE_READONLY_CANTINIT) {
         *snapshotInstead = readOnly;
         sqlite3_close(db);
         return ErrorFromSqlite(rc);
     }
-    if (rc == SQLITE_OK) rc = QueryInt(db, "PRAGMA user_version", &version);
-    if (rc == SQLITE_OK) rc = QueryInt(db, "SELECT count(*) FROM sqlite_master", &tables);
     DWORD error = rc == SQLITE_OK ? DWORD(ERROR_SUCCESS) : ErrorFromSqlite(rc);
     if (error == ERROR_SUCCESS) {
         if (applicationId == kApplicationId) {
@@ -602,7 +635,14 @@ DWORD Store::Attach(sqlite3* db, const std::string& path, bool memory, bool* sna
         } else if (readOnly) {
             error = ERROR_ACCESS_DENIED;  // empty, and may not be set up
         } else {
+            // Another process may be setting it up too: one at a time.
+            bool locked = false;
+            if (!memory) {
+                deletions_.OpenShared(path);
+                locked = deletions_.LockSetup();
+            }
             error = Initialize(db, memory);
+            if (locked) deletions_.UnlockSetup();
         }
     }
     if (error == ERROR_SUCCESS && !readOnly && !memory) {
@@ -630,14 +670,8 @@ DWORD Store::Attach(sqlite3* db, const std::string& path, bool memory, bool* sna
 
     db_ = db;
     readOnly_ = readOnly;
-    if (memory)
-        deletions_.OpenPrivate();
-    else
-        deletions_.OpenShared(path, !readOnly);
     cache_.clear();
-    error = EnsureViews();
-    if (error != ERROR_SUCCESS) CloseConnection();
-    return error;
+    return ERROR_SUCCESS;
 }
 
 DWORD Store::Initialize(sqlite3* db, bool memory) {
