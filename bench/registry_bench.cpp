@@ -163,21 +163,22 @@ class MedianReporter : public benchmark::ConsoleReporter {
   public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
-            double time = run.GetAdjustedRealTime();
+            std::pair<double, double> times(run.GetAdjustedRealTime(), run.GetAdjustedCPUTime());
             if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")
-                medians[run.run_name.function_name] = time;
+                medians[run.run_name.function_name] = times;
             else if (run.run_type == Run::RT_Iteration)
-                singles[run.run_name.function_name] = time;
+                singles[run.run_name.function_name] = times;
         }
         ConsoleReporter::ReportRuns(runs);
     }
-    double Get(const std::string& name) const {
+    // Real and CPU time: the median when repeated, else the one run.
+    std::pair<double, double> Get(const std::string& name) const {
         auto it = medians.find(name);
         if (it != medians.end()) return it->second;
         it = singles.find(name);
-        return it != singles.end() ? it->second : 0;
+        return it != singles.end() ? it->second : std::pair<double, double>(0, 0);
     }
-    std::map<std::string, double> medians, singles;
+    std::map<std::string, std::pair<double, double>> medians, singles;
 };
 
 }  // namespace
@@ -197,8 +198,10 @@ int main(int argc, char** argv) {
     MedianReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     auto ratio = [&](const char* ours, const char* floor) {
-        double a = reporter.Get(ours), b = reporter.Get(floor);
-        if (a > 0 && b > 0) printf("%-20s / %-20s = %.2f\n", ours, floor, a / b);
+        std::pair<double, double> a = reporter.Get(ours), b = reporter.Get(floor);
+        if (a.first > 0 && b.first > 0 && b.second > 0)
+            printf("%-20s / %-20s  real %.2f  cpu %.2f\n", ours, floor, a.first / b.first,
+                   a.second / b.second);
     };
     printf("\nratios (medians when repeated):\n");
     ratio("GetRegistryEntry", "FloorPointSelect");

@@ -8,6 +8,7 @@
 #include <sqlite3.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -438,6 +439,32 @@ TEST_F(RegistryProcesses, ADeleterThatDiedBetweenItsCountsIsRecoveredFrom) {
     zvtest::Child remove("RegistryDeleter", "delete|Software\\Dead");
     ASSERT_EQ(0, remove.Wait(60000));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "Software\\Dead"));
+}
+
+TEST_F(RegistryProcesses, AForkedChildOpensAConnectionOfItsOwn) {
+    HKEY key = CreateKey(HKEY_LOCAL_MACHINE, "Software\\Fork");
+    ASSERT_EQ(ERROR_SUCCESS, SetString(key, "parent", "1"));
+    pid_t pid = fork();
+    if (pid == 0) {
+        // Handles are inherited with the process; the store is not.
+        bool ok = SetString(key, "child", "2") == ERROR_SUCCESS;
+        HKEY other = nullptr;
+        ok = ok && OpenKey(HKEY_LOCAL_MACHINE, "Software\\Fork", &other) == ERROR_SUCCESS &&
+             QueryString(other, "parent") == "1";
+        zvp::reg::ReopenForTesting();  // closes the child's own connection
+        _exit(ok ? 0 : 1);
+    }
+    ASSERT_GT(pid, 0);
+    int status = 0;
+    ASSERT_EQ(pid, waitpid(pid, &status, 0));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ("2", QueryString(key, "child"));
+    EXPECT_EQ(ERROR_SUCCESS, SetString(key, "after", "3"));
+    EXPECT_EQ((std::vector<std::string>{"parent", "child", "after"}), ValueNames(key));
+    RegCloseKey(key);
+    // The parent's connection still works as before, and the file is sound.
+    regtest::UseRegistry(path_);
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, "Software\\Fork"));
 }
 
 void CheckReadOnly(bool directoryWritable) {

@@ -536,8 +536,6 @@ class Store {
     std::string valueFold_;
     std::vector<std::string> folds_;
     std::vector<KeyId> chain_;
-    // Connections inherited across fork: kept reachable, never closed.
-    std::vector<sqlite3*> abandoned_;
 };
 
 Transaction::~Transaction() {
@@ -735,14 +733,16 @@ void Store::CloseConnection() {
     classesId_ = userId_ = 0;
 }
 
+// In a forked child.  The connection is closed rather than left: SQLite
+// keeps per-file state for the whole process, which a new connection would
+// share.  Closing is safe for the parent: every lock decision is a real
+// file lock, which the child does not hold, so the child can neither
+// release the parent's locks nor, while the parent has the file open, take
+// the exclusive lock that would let it remove the log.
 void Store::Abandon() {
-    if (db_) abandoned_.push_back(db_);
-    db_ = nullptr;
-    for (sqlite3_stmt*& statement : statements_) statement = nullptr;
-    deletions_.Close();
-    cache_.clear();
-    classesId_ = userId_ = 0;
     inherited_ = false;
+    if (db_) CloseConnection();
+    deletions_.Close();
 }
 
 DWORD Store::KeyFlags(KeyId id, int* flags) {
@@ -1013,9 +1013,11 @@ DWORD OpenKey(KeyId base, const NameRef* parts, size_t count, bool wantWrite, Ke
     std::lock_guard<std::mutex> guard(store.lock);
     DWORD error = store.Ready();
     if (error != ERROR_SUCCESS) return error;
-    if (wantWrite && store.readOnly()) return ERROR_ACCESS_DENIED;
     bool created;
-    return store.Resolve(base, parts, count, false, false, 0, id, &created);
+    error = store.Resolve(base, parts, count, false, false, 0, id, &created);
+    // A missing key is missing before it is out of reach.
+    if (error == ERROR_SUCCESS && wantWrite && store.readOnly()) return ERROR_ACCESS_DENIED;
+    return error;
 }
 
 DWORD CreateKey(KeyId base, const NameRef* parts, size_t count, bool wantWrite, bool mayCreate,
