@@ -250,19 +250,16 @@ class DeletionCounter {
         if (stat(databasePath.c_str(), &info) == 0) mode = info.st_mode & 0666;
         bool readWrite = false;
         int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, mode);
-        {
-            if (fd >= 0) {
-                readWrite = true;
-                // Same permissions as the database, as SQLite gives its
-                // own side files; only the owner may change them.
-                if (fstat(fd, &info) == 0 && info.st_uid == geteuid()) fchmod(fd, mode);
-                if (fstat(fd, &info) != 0 ||
-                    (info.st_size < off_t(sizeof(DeletionCounts)) &&
-                     ftruncate(fd, sizeof(DeletionCounts)) != 0)) {
-                    close(fd);
-                    fd = -1;
-                    readWrite = false;
-                }
+        if (fd >= 0) {
+            readWrite = true;
+            // Same permissions as the database, as SQLite gives its own
+            // side files; only the owner may change them.
+            if (fstat(fd, &info) == 0 && info.st_uid == geteuid()) fchmod(fd, mode);
+            if (fstat(fd, &info) != 0 || (info.st_size < off_t(sizeof(DeletionCounts)) &&
+                                          ftruncate(fd, sizeof(DeletionCounts)) != 0)) {
+                close(fd);
+                fd = -1;
+                readWrite = false;
             }
         }
         if (fd < 0) fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
