@@ -16,6 +16,7 @@
 #include <string.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <mutex>
@@ -240,28 +241,25 @@ class DeletionCounter {
         writable_ = true;
     }
 
-    void OpenShared(const std::string& databasePath, bool writable) {
+    // Read-write when this process may, else read-only.
+    void OpenShared(const std::string& databasePath) {
         Close();
         std::string path = databasePath + "-gen";
         struct stat info;
         mode_t mode = 0644;
         if (stat(databasePath.c_str(), &info) == 0) mode = info.st_mode & 0666;
         bool readWrite = false;
-        int fd = -1;
-        if (writable) {
-            fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, mode);
-            if (fd >= 0) {
-                readWrite = true;
-                // Same permissions as the database, as SQLite gives its
-                // own side files; only the owner may change them.
-                if (fstat(fd, &info) == 0 && info.st_uid == geteuid()) fchmod(fd, mode);
-                if (fstat(fd, &info) != 0 ||
-                    (info.st_size < off_t(sizeof(DeletionCounts)) &&
-                     ftruncate(fd, sizeof(DeletionCounts)) != 0)) {
-                    close(fd);
-                    fd = -1;
-                    readWrite = false;
-                }
+        int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, mode);
+        if (fd >= 0) {
+            readWrite = true;
+            // Same permissions as the database, as SQLite gives its own
+            // side files; only the owner may change them.
+            if (fstat(fd, &info) == 0 && info.st_uid == geteuid()) fchmod(fd, mode);
+            if (fstat(fd, &info) != 0 || (info.st_size < off_t(sizeof(DeletionCounts)) &&
+                                          ftruncate(fd, sizeof(DeletionCounts)) != 0)) {
+                close(fd);
+                fd = -1;
+                readWrite = false;
             }
         }
         if (fd < 0) fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
@@ -327,12 +325,25 @@ class DeletionCounter {
         if (shared_) UnlockWindow();
     }
 
+    // Serialises setting up a new file between processes: two that find
+    // it empty must not both change its journal mode and create the
+    // tables (SQLite would fail one of them as a deadlock).
+    bool LockSetup() { return shared_ && writable_ && LockByte(kSetupByte, true); }
+    void UnlockSetup() { UnlockByte(kSetupByte); }
+
   private:
-    bool LockWindow(bool wait) {
+    static constexpr off_t kWindowByte = 0;
+    static constexpr off_t kSetupByte = 1;
+
+    bool LockWindow(bool wait) { return LockByte(kWindowByte, wait); }
+    void UnlockWindow() { UnlockByte(kWindowByte); }
+
+    bool LockByte(off_t byte, bool wait) {
         struct flock lock;
         memset(&lock, 0, sizeof(lock));
         lock.l_type = F_WRLCK;
         lock.l_whence = SEEK_SET;
+        lock.l_start = byte;
         lock.l_len = 1;
         for (;;) {
             if (fcntl(fd_, wait ? F_OFD_SETLKW : F_OFD_SETLK, &lock) == 0) return true;
@@ -340,11 +351,12 @@ class DeletionCounter {
         }
     }
 
-    void UnlockWindow() {
+    void UnlockByte(off_t byte) {
         struct flock lock;
         memset(&lock, 0, sizeof(lock));
         lock.l_type = F_UNLCK;
         lock.l_whence = SEEK_SET;
+        lock.l_start = byte;
         lock.l_len = 1;
         fcntl(fd_, F_OFD_SETLK, &lock);
     }
@@ -404,9 +416,24 @@ class Store {
     KeyId classesId() const { return classesId_; }
     KeyId userId() const { return userId_; }
 
-    void SetBusyTimeout(int milliseconds) {
-        busyMilliseconds_ = milliseconds;
-        if (db_ && !inherited_) sqlite3_busy_timeout(db_, milliseconds);
+    void SetBusyTimeout(int milliseconds) { busyMilliseconds_ = milliseconds; }
+
+    // Waiting for another process's lock.  SQLite's own handler sleeps up
+    // to 100 ms between tries; a writer that commits back to back holds
+    // the lock nearly all the time (each commit waits for the disk) and
+    // frees it only for microseconds, so long sleeps would almost never
+    // land in a gap.  Short, steady tries do: a waiting writer gets its
+    // turn within a few of the other's commits.
+    static int BusyWait(void* context, int attempts) {
+        Store* store = static_cast<Store*>(context);
+        struct timespec now;
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        long long nowUs = now.tv_sec * 1000000LL + now.tv_nsec / 1000;
+        if (attempts == 0) store->busySinceUs_ = nowUs;
+        long long waitedUs = nowUs - store->busySinceUs_;
+        if (waitedUs >= store->busyMilliseconds_ * 1000LL) return 0;
+        usleep(waitedUs < 1000000 ? 100 : 1000);
+        return 1;
     }
 
     // A forked child may not use the parent's connection (its file locks
@@ -497,6 +524,7 @@ class Store {
     KeyId classesId_ = 0;
     KeyId userId_ = 0;
     int busyMilliseconds_ = kDefaultBusyMilliseconds;
+    long long busySinceUs_ = 0;
     DeletionCounter deletions_;
     std::unordered_map<std::string, KeyId> cache_;
     uint64_t cacheTag_ = 0;
@@ -505,8 +533,6 @@ class Store {
     std::string valueFold_;
     std::vector<std::string> folds_;
     std::vector<KeyId> chain_;
-    // Connections inherited across fork: kept reachable, never closed.
-    std::vector<sqlite3*> abandoned_;
 };
 
 Transaction::~Transaction() {
@@ -540,42 +566,61 @@ DWORD Store::Open() {
     int rc = sqlite3_open_v2(path.c_str(), &db,
                              SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                              nullptr);
-    if (rc != SQLITE_OK) {
-        sqlite3_close(db);
-        return ErrorFromSqlite(rc);
-    }
     bool snapshotInstead = false;
-    error = Attach(db, path, memory, &snapshotInstead);
-    if (error == ERROR_SUCCESS || !snapshotInstead) return error;
-
-    // A read-only file in a directory where this process may create
-    // neither the shared-memory index nor the log: read the file as it
-    // stands, without locking (nobody can be writing it through a log).
-    db = nullptr;
-    rc = sqlite3_open_v2(UriPath(path).append("?immutable=1").c_str(), &db,
-                         SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
-    if (rc != SQLITE_OK) {
+    if (rc == SQLITE_OK) {
+        error = Attach(db, path, memory, &snapshotInstead);
+    } else {
         sqlite3_close(db);
-        return ErrorFromSqlite(rc);
+        error = ErrorFromSqlite(rc);
     }
-    return Attach(db, path, memory, &snapshotInstead);
+    if (error != ERROR_SUCCESS && snapshotInstead) {
+        // A read-only file in a directory where this process may create
+        // neither the shared-memory index nor the log: read the file as it
+        // stands, without locking (nobody can be writing it through a log).
+        db = nullptr;
+        rc = sqlite3_open_v2(UriPath(path).append("?immutable=1").c_str(), &db,
+                             SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX,
+                             nullptr);
+        if (rc == SQLITE_OK) {
+            error = Attach(db, path, memory, &snapshotInstead);
+        } else {
+            sqlite3_close(db);
+            error = ErrorFromSqlite(rc);
+        }
+    }
+    if (error != ERROR_SUCCESS) {
+        deletions_.Close();
+        return error;
+    }
+    if (!deletions_.usable()) {
+        if (memory)
+            deletions_.OpenPrivate();
+        else
+            deletions_.OpenShared(path);
+    }
+    error = EnsureViews();
+    if (error != ERROR_SUCCESS) CloseConnection();
+    return error;
 }
 
 DWORD Store::Attach(sqlite3* db, const std::string& path, bool memory, bool* snapshotInstead) {
     sqlite3_extended_result_codes(db, 1);
-    sqlite3_busy_timeout(db, busyMilliseconds_);
+    sqlite3_busy_handler(db, BusyWait, this);
     bool readOnly = sqlite3_db_readonly(db, "main") == 1;
     *snapshotInstead = false;
 
+    // What the file holds, seen in one snapshot.
     int64_t applicationId = 0, version = 0, tables = 0;
-    int rc = QueryInt(db, "PRAGMA application_id", &applicationId);
+    int rc = Exec(db, "BEGIN");
+    if (rc == SQLITE_OK) rc = QueryInt(db, "PRAGMA application_id", &applicationId);
+    if (rc == SQLITE_OK) rc = QueryInt(db, "PRAGMA user_version", &version);
+    if (rc == SQLITE_OK) rc = QueryInt(db, "SELECT count(*) FROM sqlite_master", &tables);
+    if (!sqlite3_get_autocommit(db)) Exec(db, "COMMIT");
     if (rc == SQLITE_READONLY_DIRECTORY || rc == SQLITE_READONLY_CANTINIT) {
         *snapshotInstead = readOnly;
         sqlite3_close(db);
         return ErrorFromSqlite(rc);
     }
-    if (rc == SQLITE_OK) rc = QueryInt(db, "PRAGMA user_version", &version);
-    if (rc == SQLITE_OK) rc = QueryInt(db, "SELECT count(*) FROM sqlite_master", &tables);
     DWORD error = rc == SQLITE_OK ? DWORD(ERROR_SUCCESS) : ErrorFromSqlite(rc);
     if (error == ERROR_SUCCESS) {
         if (applicationId == kApplicationId) {
@@ -585,7 +630,14 @@ DWORD Store::Attach(sqlite3* db, const std::string& path, bool memory, bool* sna
         } else if (readOnly) {
             error = ERROR_ACCESS_DENIED;  // empty, and may not be set up
         } else {
+            // Another process may be setting it up too: one at a time.
+            bool locked = false;
+            if (!memory) {
+                deletions_.OpenShared(path);
+                locked = deletions_.LockSetup();
+            }
             error = Initialize(db, memory);
+            if (locked) deletions_.UnlockSetup();
         }
     }
     if (error == ERROR_SUCCESS && !readOnly && !memory) {
@@ -613,14 +665,8 @@ DWORD Store::Attach(sqlite3* db, const std::string& path, bool memory, bool* sna
 
     db_ = db;
     readOnly_ = readOnly;
-    if (memory)
-        deletions_.OpenPrivate();
-    else
-        deletions_.OpenShared(path, !readOnly);
     cache_.clear();
-    error = EnsureViews();
-    if (error != ERROR_SUCCESS) CloseConnection();
-    return error;
+    return ERROR_SUCCESS;
 }
 
 DWORD Store::Initialize(sqlite3* db, bool memory) {
@@ -684,14 +730,16 @@ void Store::CloseConnection() {
     classesId_ = userId_ = 0;
 }
 
+// In a forked child.  The connection is closed rather than left: SQLite
+// keeps per-file state for the whole process, which a new connection would
+// share.  Closing is safe for the parent: every lock decision is a real
+// file lock, which the child does not hold, so the child can neither
+// release the parent's locks nor, while the parent has the file open, take
+// the exclusive lock that would let it remove the log.
 void Store::Abandon() {
-    if (db_) abandoned_.push_back(db_);
-    db_ = nullptr;
-    for (sqlite3_stmt*& statement : statements_) statement = nullptr;
-    deletions_.Close();
-    cache_.clear();
-    classesId_ = userId_ = 0;
     inherited_ = false;
+    if (db_) CloseConnection();
+    deletions_.Close();
 }
 
 DWORD Store::KeyFlags(KeyId id, int* flags) {
@@ -962,9 +1010,11 @@ DWORD OpenKey(KeyId base, const NameRef* parts, size_t count, bool wantWrite, Ke
     std::lock_guard<std::mutex> guard(store.lock);
     DWORD error = store.Ready();
     if (error != ERROR_SUCCESS) return error;
-    if (wantWrite && store.readOnly()) return ERROR_ACCESS_DENIED;
     bool created;
-    return store.Resolve(base, parts, count, false, false, 0, id, &created);
+    error = store.Resolve(base, parts, count, false, false, 0, id, &created);
+    // A missing key is missing before it is out of reach.
+    if (error == ERROR_SUCCESS && wantWrite && store.readOnly()) return ERROR_ACCESS_DENIED;
+    return error;
 }
 
 DWORD CreateKey(KeyId base, const NameRef* parts, size_t count, bool wantWrite, bool mayCreate,
