@@ -210,6 +210,7 @@ BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode);
 HANDLE GetCurrentThread(void);
 DWORD GetCurrentThreadId(void);
 HANDLE GetCurrentProcess(void);
+DWORD GetCurrentProcessId(void);
 BOOL TerminateProcess(HANDLE process, UINT exitCode);
 void Sleep(DWORD milliseconds);
 

@@ -31,3 +31,5 @@ DWORD GetCurrentThreadId(void) {
 HANDLE GetCurrentThread(void) { return reinterpret_cast<HANDLE>(intptr_t(-2)); }
 
 HANDLE GetCurrentProcess(void) { return reinterpret_cast<HANDLE>(intptr_t(-1)); }
+
+DWORD GetCurrentProcessId(void) { return DWORD(getpid()); }
