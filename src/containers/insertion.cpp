@@ -119,7 +119,12 @@ uint32_t WaitStep(ZVContainer* c) {
     const uint32_t woken = ZVWaitForEvent(c->releaseEvent);
     if (ZVInterlockedDecrement(WaiterCount(c)) != 0) {
         // Others are still to wake: let the last of them reset the event.
+        // Once set, the pass event stays set, so a thread whose object still
+        // conflicts comes straight back while the release event is set;
+        // giving up the processor here lets the holders and the last waiter
+        // run instead of this loop.
         const uint32_t passed = ZVWaitForEvent(c->passEvent);
+        Sleep(0);
         ZVEnterCriticalSection(ListLock(c));
         return passed;
     }

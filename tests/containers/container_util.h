@@ -5,10 +5,15 @@
 #include <gtest/gtest.h>
 #include <string.h>
 
+#include <type_traits>
 #include <vector>
 
 #include "containers/containers.h"
 #include "zv.h"
+
+// The records are packed: a field is copied out before gtest binds a
+// reference to it, which a misaligned field must not have.
+#define FIELD(expr) (static_cast<std::decay_t<decltype(expr)>>(expr))
 
 namespace ctest {
 
@@ -35,12 +40,12 @@ inline std::vector<ZVContainerObj*> Objects(ZVContainer* c) {
     std::vector<ZVContainerObj*> out;
     ZVContainerObj* prev = nullptr;
     for (ZVContainerObj* o = c->head; o; o = o->next) {
-        EXPECT_EQ(o->prev, prev);
+        EXPECT_EQ(FIELD(o->prev), prev);
         out.push_back(o);
         prev = o;
         if (out.size() > c->count + 1) break;
     }
-    EXPECT_EQ(c->tail, prev);
+    EXPECT_EQ(FIELD(c->tail), prev);
     EXPECT_EQ(out.size(), size_t(c->count));
     return out;
 }

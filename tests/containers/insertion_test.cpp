@@ -27,8 +27,8 @@ TEST(ContainerInsertion, PositionCodesAtTheEndsAndOnAnEmptyList) {
     // Any code puts the first object in, even one that names no place.
     ZVContainerObj* first = NewHolding(c, 1);
     EXPECT_EQ(ZVContainerInsertObjLC(c, first, 99), first);
-    EXPECT_EQ(c->head, first);
-    EXPECT_EQ(c->tail, first);
+    EXPECT_EQ(FIELD(c->head), first);
+    EXPECT_EQ(FIELD(c->tail), first);
     ZVContainerObj* spare = NewHolding(c, 50);
     for (uint32_t code : {0u, 1u, 2u, 3u, 6u, 7u, 8u, 9u, 11u, 99u})
         EXPECT_EQ(ZVContainerInsertObjLC(c, spare, code), kNoObj) << code;
@@ -79,12 +79,12 @@ TEST(ContainerRemoval, CodesResultsAndLinks) {
     EXPECT_EQ(ZVContainerRemoveObjLC(noMatch, ZV_CONTAINER_MATCH, Key(3)), nullptr);  // no match function
     void* onlyData = only->data;
     EXPECT_EQ(ZVContainerRemoveObjLC(noMatch, ZV_CONTAINER_LAST, nullptr), onlyData);
-    EXPECT_EQ(noMatch->head, nullptr);
-    EXPECT_EQ(noMatch->tail, nullptr);
-    EXPECT_EQ(noMatch->count, 0u);
-    EXPECT_EQ(only->data, nullptr);
-    EXPECT_EQ(only->prev, nullptr);
-    EXPECT_EQ(noMatch->freeList, only);
+    EXPECT_EQ(FIELD(noMatch->head), nullptr);
+    EXPECT_EQ(FIELD(noMatch->tail), nullptr);
+    EXPECT_EQ(FIELD(noMatch->count), 0u);
+    EXPECT_EQ(FIELD(only->data), nullptr);
+    EXPECT_EQ(FIELD(only->prev), nullptr);
+    EXPECT_EQ(FIELD(noMatch->freeList), only);
     ZVDestroyContainer(noMatch);
 
     ZVContainer* c = ZVCreateContainerEx(MatchInt, nullptr, sizeof(int), 8, 8);
@@ -96,7 +96,7 @@ TEST(ContainerRemoval, CodesResultsAndLinks) {
         EXPECT_EQ(ZVContainerRemoveObjLC(c, code, objs[1]), nullptr) << code;
     EXPECT_EQ(ZVContainerRemoveObjLC(c, ZV_CONTAINER_OBJECT, nullptr), nullptr);
     EXPECT_EQ(ZVContainerRemoveObjLC(c, ZV_CONTAINER_MATCH, Key(17)), nullptr);
-    EXPECT_EQ(c->count, 6u);
+    EXPECT_EQ(FIELD(c->count), 6u);
 
     void* d3 = objs[3]->data;
     EXPECT_EQ(ZVContainerRemoveObjLC(c, ZV_CONTAINER_MATCH, Key(3)), d3);
@@ -118,12 +118,12 @@ TEST(ContainerRemoval, DynamicRecordIsFreedAndTheDataReturned) {
     int values[3] = {10, 20, 30};
     for (int& v : values) ZVContainerInsertObjLC(c, ZVContainerNewObj(c, &v), ZV_CONTAINER_LAST);
     EXPECT_EQ(ZVContainerRemoveObjLC(c, ZV_CONTAINER_OBJECT, c->head->next), &values[1]);
-    EXPECT_EQ(c->head->next, c->tail);
-    EXPECT_EQ(c->tail->prev, c->head);
+    EXPECT_EQ(FIELD(c->head->next), FIELD(c->tail));
+    EXPECT_EQ(FIELD(c->tail->prev), FIELD(c->head));
     EXPECT_EQ(ZVContainerRemoveObjLC(c, ZV_CONTAINER_FIRST, nullptr), &values[0]);
     EXPECT_EQ(ZVContainerRemoveObjLC(c, ZV_CONTAINER_FIRST, nullptr), &values[2]);
     EXPECT_EQ(ZVContainerRemoveObjLC(c, ZV_CONTAINER_FIRST, nullptr), nullptr);
-    EXPECT_EQ(c->freeList, nullptr);
+    EXPECT_EQ(FIELD(c->freeList), nullptr);
     ZVDestroyContainer(c);
 }
 
@@ -135,30 +135,30 @@ TEST(ContainerLockAndInsert, ModesWithoutConflict) {
     ZVContainerObj* held = NewHolding(c, 1);
     ASSERT_NE(ZVContainerLockObj(c, held), nullptr);
     EXPECT_EQ(ZVContainerLockAndInsertObjLC(c, held, ZV_CONTAINER_LAST, 0), held);
-    EXPECT_EQ(held->lockMode, 2);
-    EXPECT_EQ(held->lockCount, 1);
+    EXPECT_EQ(FIELD(held->lockMode), 2);
+    EXPECT_EQ(FIELD(held->lockCount), 1);
 
     ZVContainerObj* shared = NewHolding(c, 2);
     EXPECT_EQ(ZVContainerLockAndInsertObjLC(c, shared, ZV_CONTAINER_LAST, 1), shared);
-    EXPECT_EQ(shared->lockMode, 1);
-    EXPECT_EQ(shared->lockCount, 1);
+    EXPECT_EQ(FIELD(shared->lockMode), 1);
+    EXPECT_EQ(FIELD(shared->lockCount), 1);
 
     // A hold taken before insertion: a second shared one is granted at once.
     ZVContainerObj* twice = NewHolding(c, 3);
     twice->lockMode = 1;
     twice->lockCount = 1;
     EXPECT_EQ(ZVContainerLockAndInsertObjCCL(c, 0, twice, ZV_CONTAINER_FIRST, 1), twice);
-    EXPECT_EQ(twice->lockCount, 2);
-    EXPECT_EQ(c->head, twice);
+    EXPECT_EQ(FIELD(twice->lockCount), 2);
+    EXPECT_EQ(FIELD(c->head), twice);
 
     // A refused position gives the hold back: the fields are as before.
     ZVContainerObj* refused = NewHolding(c, 4);
     EXPECT_EQ(ZVContainerLockAndInsertObjLC(c, refused, 77, 2), kNoObj);
-    EXPECT_EQ(refused->lockMode, 0);
-    EXPECT_EQ(refused->lockCount, 0);
+    EXPECT_EQ(FIELD(refused->lockMode), 0);
+    EXPECT_EQ(FIELD(refused->lockCount), 0);
     EXPECT_EQ(ZVContainerLockAndInsertObjLC(c, shared, 77, 1), kNoObj);  // granted, refused, given back
-    EXPECT_EQ(shared->lockMode, 1);
-    EXPECT_EQ(shared->lockCount, 1);
+    EXPECT_EQ(FIELD(shared->lockMode), 1);
+    EXPECT_EQ(FIELD(shared->lockCount), 1);
     EXPECT_EQ(ZVContainerObjCount(c), 3u);
     EXPECT_EQ(Values(c), std::vector<int>({3, 1, 2}));
     ZVContainerInsertObjLC(c, refused, ZV_CONTAINER_LAST);

@@ -56,10 +56,10 @@ TEST(ContainerLookup, FindObjExCodesAndTheCursor) {
     Five f;
     EXPECT_EQ(ZVContainerFindObjEx(nullptr, ZV_CONTAINER_DATA, nullptr, nullptr), kNoObj);
     EXPECT_EQ(ZVContainerFindObjEx(f.c, ZV_CONTAINER_MATCH, Greater, Key(15)), f.o[2]);
-    EXPECT_EQ(f.c->cursor, f.o[2]);
+    EXPECT_EQ(FIELD(f.c->cursor), f.o[2]);
     // Without a search function the container's own match function is not used.
     EXPECT_EQ(ZVContainerFindObjEx(f.c, ZV_CONTAINER_MATCH, nullptr, Key(10)), kNoObj);
-    EXPECT_EQ(f.c->cursor, nullptr);
+    EXPECT_EQ(FIELD(f.c->cursor), nullptr);
     EXPECT_EQ(ZVContainerFindObjEx(f.c, ZV_CONTAINER_DATA, nullptr, f.o[3]->data), f.o[3]);
     EXPECT_EQ(ZVContainerFindObjEx(f.c, ZV_CONTAINER_DATA, nullptr, f.c), kNoObj);
 
@@ -72,7 +72,7 @@ TEST(ContainerLookup, FindObjExCodesAndTheCursor) {
     for (uint32_t code : {0u, 4u, 5u, 6u, 7u, 8u, 9u, 10u, 99u}) {
         ZVContainerFindObjEx(f.c, ZV_CONTAINER_DATA, nullptr, f.o[3]->data);
         EXPECT_EQ(ZVContainerFindObjEx(f.c, code, Greater, Key(0)), kNoObj) << code;
-        EXPECT_EQ(f.c->cursor, nullptr) << code;
+        EXPECT_EQ(FIELD(f.c->cursor), nullptr) << code;
     }
 }
 
@@ -97,15 +97,15 @@ TEST(ContainerLookup, FindAndLockChoosesByEveryCode) {
     EXPECT_EQ(f.Lock(ZV_CONTAINER_NEXT_OF, f.o[4]), kNoObj);
     EXPECT_EQ(f.Lock(ZV_CONTAINER_NEXT_OF, loose), kNoObj);  // a new object has no links
     EXPECT_EQ(f.Lock(99), kNoObj);
-    EXPECT_EQ(f.c->cursor, nullptr);
+    EXPECT_EQ(FIELD(f.c->cursor), nullptr);
     EXPECT_EQ(f.Lock(ZV_CONTAINER_PREV), f.o[4]);  // null cursor: the tail
-    EXPECT_EQ(f.c->cursor, f.o[4]);
+    EXPECT_EQ(FIELD(f.c->cursor), f.o[4]);
     ZVContainerInsertObjLC(f.c, loose, ZV_CONTAINER_LAST);
 
     ZVContainer* empty = ZVCreateContainerEx(nullptr, nullptr, 4, 1, 1);
     EXPECT_EQ(ZVContainerFindObjAndLockEx(empty, ZV_CONTAINER_FIRST, nullptr, 0, nullptr), kNoObj);
     EXPECT_EQ(ZVContainerFindObjAndLockEx(empty, ZV_CONTAINER_NEXT, nullptr, 2, nullptr), kNoObj);
-    EXPECT_EQ(empty->cursor, nullptr);
+    EXPECT_EQ(FIELD(empty->cursor), nullptr);
     ZVDestroyContainer(empty);
 }
 
@@ -115,7 +115,7 @@ TEST(ContainerLookup, WalksWithTheCursorWrapAround) {
     for (ZVContainerObj* o = f.Lock(ZV_CONTAINER_FIRST); o != kNoObj; o = f.Lock(ZV_CONTAINER_NEXT))
         forward.push_back(o);
     EXPECT_EQ(forward, f.o);
-    EXPECT_EQ(f.c->cursor, nullptr);
+    EXPECT_EQ(FIELD(f.c->cursor), nullptr);
     EXPECT_EQ(f.Lock(ZV_CONTAINER_NEXT), f.o[0]);  // past the end: -1 once, then the head
 
     std::vector<ZVContainerObj*> backward;
@@ -130,36 +130,36 @@ TEST(ContainerLookup, LockObjAndUnlockObjCountHolds) {
     EXPECT_EQ(ZVContainerLockObj(nullptr, f.o[0]), nullptr);
     EXPECT_EQ(ZVContainerLockObj(f.c, nullptr), nullptr);
     EXPECT_EQ(ZVContainerUnlockObj(nullptr, f.o[0]), 1);
-    EXPECT_EQ(ZVContainerGetObjPtr(nullptr, f.o[2]), f.o[2]->data);
+    EXPECT_EQ(ZVContainerGetObjPtr(nullptr, f.o[2]), FIELD(f.o[2]->data));
 
-    EXPECT_EQ(ZVContainerLockObj(f.c, f.o[0]), f.o[0]->data);
-    EXPECT_EQ(f.o[0]->lockMode, 2);
-    EXPECT_EQ(f.o[0]->lockCount, 1);
+    EXPECT_EQ(ZVContainerLockObj(f.c, f.o[0]), FIELD(f.o[0]->data));
+    EXPECT_EQ(FIELD(f.o[0]->lockMode), 2);
+    EXPECT_EQ(FIELD(f.o[0]->lockCount), 1);
     EXPECT_EQ(ZVContainerLockObj(f.c, f.o[0]), nullptr);
     EXPECT_EQ(ZVContainerUnlockObj(f.c, f.o[0]), 1);
-    EXPECT_EQ(f.o[0]->lockMode, 0);
-    EXPECT_EQ(f.o[0]->lockCount, 0);
+    EXPECT_EQ(FIELD(f.o[0]->lockMode), 0);
+    EXPECT_EQ(FIELD(f.o[0]->lockCount), 0);
 
     // Three shared holders: free after the third give-back.
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(ZVContainerFindObjAndLockEx(f.c, ZV_CONTAINER_OBJECT, f.o[1], 1, nullptr), f.o[1]);
-    EXPECT_EQ(f.o[1]->lockCount, 3);
+    EXPECT_EQ(FIELD(f.o[1]->lockCount), 3);
     EXPECT_EQ(ZVContainerLockObj(f.c, f.o[1]), nullptr);  // shared: refused at once
     for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(f.o[1]->lockMode, 1) << i;
+        EXPECT_EQ(FIELD(f.o[1]->lockMode), 1) << i;
         EXPECT_EQ(ZVContainerUnlockObj(f.c, f.o[1]), 1);
     }
-    EXPECT_EQ(f.o[1]->lockMode, 0);
-    EXPECT_EQ(f.o[1]->lockCount, 0);
+    EXPECT_EQ(FIELD(f.o[1]->lockMode), 0);
+    EXPECT_EQ(FIELD(f.o[1]->lockCount), 0);
     EXPECT_EQ(ZVContainerUnlockObj(f.c, f.o[1]), 1);  // nothing left to give back
-    EXPECT_EQ(f.o[1]->lockCount, 0);
+    EXPECT_EQ(FIELD(f.o[1]->lockCount), 0);
 
     // Not in the list: nothing changes.
     ZVContainerObj* loose = ZVContainerNewObj(f.c, nullptr);
-    EXPECT_EQ(ZVContainerLockObj(f.c, loose), loose->data);  // locking does not look
+    EXPECT_EQ(ZVContainerLockObj(f.c, loose), FIELD(loose->data));  // locking does not look
     EXPECT_EQ(ZVContainerUnlockObj(f.c, loose), 1);
-    EXPECT_EQ(loose->lockMode, 2);
-    EXPECT_EQ(loose->lockCount, 1);
+    EXPECT_EQ(FIELD(loose->lockMode), 2);
+    EXPECT_EQ(FIELD(loose->lockCount), 1);
     ZVContainerInsertObjLC(f.c, loose, ZV_CONTAINER_LAST);
 }
 
@@ -178,7 +178,7 @@ TEST(ContainerLookup, CursorOfARemovedObjectNeverLeadsIntoFreedOrFreeRecords) {
     }
     ASSERT_EQ(ZVContainerFindObjEx(d, ZV_CONTAINER_DATA, nullptr, &values[2]), o[2]);
     EXPECT_EQ(ZVContainerRemoveObjLC(d, ZV_CONTAINER_OBJECT, o[2]), &values[2]);
-    EXPECT_EQ(d->cursor, o[2]);  // removal leaves the cursor
+    EXPECT_EQ(FIELD(d->cursor), o[2]);  // removal leaves the cursor
     EXPECT_EQ(ZVContainerFindObjAndLockEx(d, ZV_CONTAINER_NEXT, nullptr, 2, nullptr), o[0]);
     EXPECT_EQ(ZVContainerUnlockObj(d, o[0]), 1);
     ASSERT_EQ(ZVContainerFindObjEx(d, ZV_CONTAINER_DATA, nullptr, &values[4]), o[4]);
@@ -193,10 +193,10 @@ TEST(ContainerLookup, CursorOfARemovedObjectNeverLeadsIntoFreedOrFreeRecords) {
     EXPECT_EQ(ZVContainerRemoveObjLC(d, ZV_CONTAINER_FIRST, nullptr), &values[3]);
     EXPECT_EQ(ZVContainerFindObjAndLockEx(d, ZV_CONTAINER_NEXT, nullptr, 0, nullptr), kNoObj);
     ZVContainerInsertObjLC(d, ZVContainerNewObj(d, &values[0]), ZV_CONTAINER_LAST);
-    ASSERT_EQ(ZVContainerFindObjEx(d, ZV_CONTAINER_DATA, nullptr, &values[0]), d->head);
+    ASSERT_EQ(ZVContainerFindObjEx(d, ZV_CONTAINER_DATA, nullptr, &values[0]), FIELD(d->head));
     ZVContainerObj* named = d->head;
     EXPECT_EQ(ZVContainerRemoveObjLC(d, ZV_CONTAINER_FIRST, nullptr), &values[0]);
-    EXPECT_EQ(d->cursor, named);
+    EXPECT_EQ(FIELD(d->cursor), named);
     ZVDestroyContainer(d);
 
     // Pooled: the removed slot's `next` leads along the free list.
@@ -207,7 +207,7 @@ TEST(ContainerLookup, CursorOfARemovedObjectNeverLeadsIntoFreedOrFreeRecords) {
     ZVContainerRemoveObjLC(p, ZV_CONTAINER_OBJECT, c);
     ASSERT_EQ(ZVContainerFindObjEx(p, ZV_CONTAINER_MATCH, MatchInt, Key(2)), b);
     ZVContainerRemoveObjLC(p, ZV_CONTAINER_OBJECT, b);
-    ASSERT_EQ(b->next, c);  // a free slot
+    ASSERT_EQ(FIELD(b->next), c);  // a free slot
     EXPECT_EQ(ZVContainerFindObjAndLockEx(p, ZV_CONTAINER_NEXT, nullptr, 0, nullptr), a);
     ASSERT_EQ(ZVContainerFindObjEx(p, ZV_CONTAINER_MATCH, MatchInt, Key(1)), a);
     ZVContainerRemoveObjLC(p, ZV_CONTAINER_OBJECT, a);

@@ -69,22 +69,22 @@ TEST(ContainerModel, DynamicCreationFillsTheCallersStorage) {
     memset(storage.bytes, 0xA5, sizeof(storage.bytes));
     ZVContainer* c = ZVCreateContainer(storage.get(), MatchInt, nullptr, Record);
     ASSERT_EQ(static_cast<void*>(c), storage.get());
-    EXPECT_EQ(c->matchFn, MatchInt);
-    EXPECT_EQ(c->orderFn, nullptr);
-    EXPECT_EQ(c->releaseFn, Record);
-    EXPECT_EQ(c->head, nullptr);
-    EXPECT_EQ(c->tail, nullptr);
-    EXPECT_EQ(c->cursor, nullptr);
-    EXPECT_EQ(c->freeList, nullptr);
-    EXPECT_EQ(c->count, 0u);
-    EXPECT_EQ(c->waiterCount, 0);
-    EXPECT_EQ(c->reserved, 10000u);
-    EXPECT_EQ(c->slotSize, UINT32_MAX);
-    EXPECT_EQ(c->maxCount, UINT32_MAX);
-    EXPECT_EQ(c->blockSlots, 1u);
-    EXPECT_EQ(c->kind, 1);
-    ASSERT_NE(c->releaseEvent, ZV_INVALID_HANDLE);
-    ASSERT_NE(c->passEvent, ZV_INVALID_HANDLE);
+    EXPECT_EQ(FIELD(c->matchFn), MatchInt);
+    EXPECT_EQ(FIELD(c->orderFn), nullptr);
+    EXPECT_EQ(FIELD(c->releaseFn), Record);
+    EXPECT_EQ(FIELD(c->head), nullptr);
+    EXPECT_EQ(FIELD(c->tail), nullptr);
+    EXPECT_EQ(FIELD(c->cursor), nullptr);
+    EXPECT_EQ(FIELD(c->freeList), nullptr);
+    EXPECT_EQ(FIELD(c->count), 0u);
+    EXPECT_EQ(FIELD(c->waiterCount), 0);
+    EXPECT_EQ(FIELD(c->reserved), 10000u);
+    EXPECT_EQ(FIELD(c->slotSize), UINT32_MAX);
+    EXPECT_EQ(FIELD(c->maxCount), UINT32_MAX);
+    EXPECT_EQ(FIELD(c->blockSlots), 1u);
+    EXPECT_EQ(FIELD(c->kind), 1);
+    ASSERT_NE(FIELD(c->releaseEvent), ZV_INVALID_HANDLE);
+    ASSERT_NE(FIELD(c->passEvent), ZV_INVALID_HANDLE);
     EXPECT_FALSE(IsSet(c->releaseEvent));
     EXPECT_FALSE(IsSet(c->passEvent));
     ExpectNameReaches(c, false);
@@ -108,21 +108,21 @@ TEST(ContainerModel, PooledCreationLaysOutTheFirstBlock) {
     const uint32_t header = sizeof(ZVContainerObj);
     ZVContainer* c = ZVCreateContainerEx(MatchInt, nullptr, 10, 7, 4);
     ASSERT_NE(c, kNoContainer);
-    EXPECT_EQ(c->blockSlots, 4u);  // the smaller of initial and maximum
-    EXPECT_EQ(c->maxCount, 4u);
-    EXPECT_EQ(c->slotSize, header + 10);
-    EXPECT_EQ(c->kind, 0);
-    EXPECT_EQ(c->releaseFn, nullptr);
-    EXPECT_EQ(c->reserved, 10000u);
+    EXPECT_EQ(FIELD(c->blockSlots), 4u);  // the smaller of initial and maximum
+    EXPECT_EQ(FIELD(c->maxCount), 4u);
+    EXPECT_EQ(FIELD(c->slotSize), header + 10);
+    EXPECT_EQ(FIELD(c->kind), 0);
+    EXPECT_EQ(FIELD(c->releaseFn), nullptr);
+    EXPECT_EQ(FIELD(c->reserved), 10000u);
     char* base = reinterpret_cast<char*>(c);
     ZVContainerObj* slot = c->freeList;
     ASSERT_EQ(reinterpret_cast<char*>(slot), base + sizeof(ZVContainer));
     for (int i = 0; i < 4; ++i) {
         ASSERT_NE(slot, nullptr);
         EXPECT_EQ(reinterpret_cast<char*>(slot), base + sizeof(ZVContainer) + i * (header + 10));
-        EXPECT_EQ(slot->data, reinterpret_cast<char*>(slot) + header);
-        EXPECT_EQ(slot->blockHead, 0);
-        EXPECT_EQ(slot->prev, nullptr);
+        EXPECT_EQ(FIELD(slot->data), reinterpret_cast<char*>(slot) + header);
+        EXPECT_EQ(FIELD(slot->blockHead), 0);
+        EXPECT_EQ(FIELD(slot->prev), nullptr);
         slot = slot->next;
     }
     EXPECT_EQ(slot, nullptr);
@@ -221,10 +221,10 @@ TEST(ContainerModel, NewObjectsFailWhereTheyMust) {
     ZVContainerObj* obj = ZVContainerNewObjEx(dynamic, &value, &place);
     ASSERT_NE(obj, kNoObj);
     EXPECT_EQ(place, &value);
-    EXPECT_EQ(obj->data, &value);
-    EXPECT_EQ(obj->blockHead, 1);
-    EXPECT_EQ(obj->lockMode, 0);
-    EXPECT_EQ(obj->lockCount, 0);
+    EXPECT_EQ(FIELD(obj->data), &value);
+    EXPECT_EQ(FIELD(obj->blockHead), 1);
+    EXPECT_EQ(FIELD(obj->lockMode), 0);
+    EXPECT_EQ(FIELD(obj->lockCount), 0);
     EXPECT_EQ(ZVContainerObjCount(dynamic), 0u);  // made, not inserted
     ZVContainerObj* second = ZVContainerNewObjEx(dynamic, &value, nullptr);
     ASSERT_NE(second, kNoObj);
@@ -235,7 +235,7 @@ TEST(ContainerModel, NewObjectsFailWhereTheyMust) {
     // Full: free list empty and the count at the maximum.
     ZVContainer* pooled = ZVCreateContainerEx(nullptr, nullptr, 4, 5, 10);
     for (int i = 0; i < 10; ++i) ASSERT_NE(Add(pooled, i), kNoObj) << i;
-    EXPECT_EQ(pooled->freeList, nullptr);
+    EXPECT_EQ(FIELD(pooled->freeList), nullptr);
     place = this;
     EXPECT_EQ(ZVContainerNewObjEx(pooled, nullptr, &place), kNoObj);
     EXPECT_EQ(place, nullptr);
@@ -248,24 +248,24 @@ TEST(ContainerModel, NewObjectsFailWhereTheyMust) {
 // with the free list empty, so the list passes it and grows on.
 TEST(ContainerModel, PooledGrowthByBlocksPastTheMaximum) {
     ZVContainer* c = ZVCreateContainerEx(nullptr, nullptr, sizeof(int), 3, 10);
-    ASSERT_EQ(c->blockSlots, 3u);
+    ASSERT_EQ(FIELD(c->blockSlots), 3u);
     std::vector<ZVContainerObj*> objs;
     for (int i = 0; i < 12; ++i) {
         objs.push_back(Add(c, i));
         ASSERT_NE(objs.back(), kNoObj) << i;
     }
     EXPECT_EQ(ZVContainerObjCount(c), 12u);
-    EXPECT_EQ(c->freeList, nullptr);
+    EXPECT_EQ(FIELD(c->freeList), nullptr);
     // Slots 0-2 live in the container's allocation; each later block starts
     // with a block head followed by two plain slots.
-    for (int i = 0; i < 12; ++i) EXPECT_EQ(objs[i]->blockHead, (i >= 3 && i % 3 == 0) ? 1 : 0) << i;
+    for (int i = 0; i < 12; ++i) EXPECT_EQ(FIELD(objs[i]->blockHead), (i >= 3 && i % 3 == 0) ? 1 : 0) << i;
     for (int i : {3, 6, 9}) {
         EXPECT_EQ(reinterpret_cast<char*>(objs[i + 1]), reinterpret_cast<char*>(objs[i]) + c->slotSize);
     }
     ZVContainerObj* thirteenth = ZVContainerNewObj(c, nullptr);
     ASSERT_NE(thirteenth, kNoObj);
-    EXPECT_EQ(thirteenth->blockHead, 1);
-    EXPECT_NE(c->freeList, nullptr);  // the rest of the new block
+    EXPECT_EQ(FIELD(thirteenth->blockHead), 1);
+    EXPECT_NE(FIELD(c->freeList), nullptr);  // the rest of the new block
     ASSERT_NE(ZVContainerInsertObjLC(c, thirteenth, ZV_CONTAINER_LAST), kNoObj);
     std::vector<int> expected;
     for (int i = 0; i < 12; ++i) expected.push_back(i);
@@ -295,9 +295,9 @@ TEST(ContainerModel, ReusedSlotKeepsItsBytesLastInFirstOut) {
 
     EXPECT_EQ(ZVContainerRemoveObjLC(c, ZV_CONTAINER_OBJECT, a), aData);
     EXPECT_EQ(ZVContainerRemoveObjLC(c, ZV_CONTAINER_OBJECT, b), static_cast<char*>(aData) + c->slotSize);
-    EXPECT_EQ(c->freeList, b);
-    EXPECT_EQ(b->next, a);
-    EXPECT_EQ(b->data, nullptr);
+    EXPECT_EQ(FIELD(c->freeList), b);
+    EXPECT_EQ(FIELD(b->next), a);
+    EXPECT_EQ(FIELD(b->data), nullptr);
 
     void* place = nullptr;
     EXPECT_EQ(ZVContainerNewObjEx(c, nullptr, &place), b);  // removed last, handed out first
@@ -305,10 +305,10 @@ TEST(ContainerModel, ReusedSlotKeepsItsBytesLastInFirstOut) {
     for (int i = 4; i < 16; ++i) EXPECT_EQ(static_cast<unsigned char*>(place)[i], 0x5C);
     ZVContainerObj* again = ZVContainerNewObj(c, nullptr);
     EXPECT_EQ(again, a);
-    EXPECT_EQ(again->data, aData);
+    EXPECT_EQ(FIELD(again->data), aData);
     EXPECT_EQ(Get(aData), 111);
-    EXPECT_EQ(again->lockMode, 0);  // cleared when handed out again
-    EXPECT_EQ(again->lockCount, 0);
+    EXPECT_EQ(FIELD(again->lockMode), 0);  // cleared when handed out again
+    EXPECT_EQ(FIELD(again->lockCount), 0);
     ZVContainerInsertObjLC(c, again, ZV_CONTAINER_LAST);
     ZVContainerInsertObjLC(c, b, ZV_CONTAINER_LAST);
     ZVDestroyContainer(c);
@@ -339,10 +339,10 @@ TEST(ContainerModel, DestructionReleasesInListOrderThenTheRecord) {
     ZVContainer* p = ZVCreateContainerEx(nullptr, nullptr, 8, 1, 5);
     ZVContainerObj* inList = ZVContainerNewObj(p, nullptr);
     ZVContainerObj* blockStart = ZVContainerNewObj(p, nullptr);
-    ASSERT_EQ(blockStart->blockHead, 1);
+    ASSERT_EQ(FIELD(blockStart->blockHead), 1);
     ZVContainerInsertObjLC(p, inList, ZV_CONTAINER_LAST);
     ZVContainerObj* other = Add(p, 4);  // a third block, in the list
-    ASSERT_EQ(other->blockHead, 1);
+    ASSERT_EQ(FIELD(other->blockHead), 1);
     EXPECT_EQ(ZVDestroyContainer(p), 1);
     ZVFree(blockStart);
 }
