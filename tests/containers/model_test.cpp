@@ -53,15 +53,6 @@ void ExpectNameReaches(ZVContainer* c, bool pass) {
 
 }  // namespace
 
-TEST(ContainerModel, RecordsArePackedAsThePublicHeaderSays) {
-    EXPECT_EQ(sizeof(ZVContainerObj), 3 * sizeof(void*) + 3);
-    EXPECT_EQ(offsetof(ZVContainerObj, lockCount), 3 * sizeof(void*) + 2);
-    EXPECT_EQ(offsetof(ZVContainer, containerLock), sizeof(CRITICAL_SECTION));
-    EXPECT_EQ(offsetof(ZVContainer, waiterCount), 2 * sizeof(CRITICAL_SECTION) + sizeof(void*));
-    EXPECT_EQ(offsetof(ZVContainer, kind) + 2, sizeof(ZVContainer));
-    EXPECT_EQ(offsetof(ZVContainer, freeList), offsetof(ZVContainer, releaseFn) + sizeof(void*));
-}
-
 TEST(ContainerModel, DynamicCreationFillsTheCallersStorage) {
     EXPECT_EQ(ZVCreateContainer(nullptr, MatchInt, nullptr, Record), kNoContainer);
 
