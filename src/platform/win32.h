@@ -101,6 +101,7 @@ typedef SYSTEMTIME* LPSYSTEMTIME;
 #define ERROR_MOD_NOT_FOUND 126L
 #define ERROR_PROC_NOT_FOUND 127L
 #define ERROR_DIR_NOT_EMPTY 145L
+#define ERROR_SIGNAL_REFUSED 156L
 #define ERROR_BAD_PATHNAME 161L
 #define ERROR_BUSY 170L
 #define ERROR_ALREADY_EXISTS 183L
@@ -198,6 +199,8 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 /* ---- Threads and process (threads.cpp) -------------------------------- */
 
 #define STILL_ACTIVE 259
+#define CREATE_SUSPENDED 0x00000004
+#define MAXIMUM_SUSPEND_COUNT 127
 
 uintptr_t _beginthreadex(void* security, unsigned stackSize,
                          unsigned(ZV_STDCALL* start)(void*), void* arg, unsigned initFlag,
@@ -208,7 +211,16 @@ DWORD SuspendThread(HANDLE thread);
 DWORD ResumeThread(HANDLE thread);
 BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode);
 HANDLE GetCurrentThread(void);
-DWORD GetCurrentThreadId(void);
+/* Inline, as it sits on the fast path of every lock: a read of the id that
+ * threads.cpp caches per thread, asking the kernel only the first time. */
+namespace zvp {
+extern __thread DWORD t_threadId;
+DWORD FetchCurrentThreadId(void);
+}  // namespace zvp
+inline DWORD GetCurrentThreadId(void) {
+    DWORD id = zvp::t_threadId;
+    return id != 0 ? id : zvp::FetchCurrentThreadId();
+}
 HANDLE GetCurrentProcess(void);
 DWORD GetCurrentProcessId(void);
 BOOL TerminateProcess(HANDLE process, UINT exitCode);

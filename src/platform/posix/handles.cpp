@@ -61,6 +61,18 @@ HANDLE InsertHandle(std::shared_ptr<KernelObject> object) {
     return HandleFromSlot(slot);
 }
 
+std::shared_ptr<KernelObject> LookupHandleIf(HANDLE handle, bool (*accept)(ObjectKind)) {
+    size_t slot;
+    if (SlotFromHandle(handle, &slot)) {
+        HandleTable& table = Table();
+        std::shared_lock<std::shared_mutex> guard(table.lock);
+        if (slot < table.slots.size() && table.slots[slot] && accept(table.slots[slot]->kind()))
+            return table.slots[slot];
+    }
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+}
+
 std::shared_ptr<KernelObject> LookupHandle(HANDLE handle, ObjectKind kind) {
     size_t slot;
     if (SlotFromHandle(handle, &slot)) {
@@ -73,13 +85,13 @@ std::shared_ptr<KernelObject> LookupHandle(HANDLE handle, ObjectKind kind) {
     return nullptr;
 }
 
-std::shared_ptr<KernelObject> RemoveHandle(HANDLE handle) {
+std::shared_ptr<KernelObject> RemoveHandleIf(HANDLE handle, bool (*accept)(ObjectKind)) {
     size_t slot;
     std::shared_ptr<KernelObject> object;
     if (SlotFromHandle(handle, &slot)) {
         HandleTable& table = Table();
         std::unique_lock<std::shared_mutex> guard(table.lock);
-        if (slot < table.slots.size() && table.slots[slot]) {
+        if (slot < table.slots.size() && table.slots[slot] && accept(table.slots[slot]->kind())) {
             object = std::move(table.slots[slot]);
             table.slots[slot].reset();
             // Keep the free list sorted high-to-low so the lowest slot is
@@ -94,6 +106,10 @@ std::shared_ptr<KernelObject> RemoveHandle(HANDLE handle) {
     // the table lock is released, when the caller drops its reference.
     if (!object) SetLastError(ERROR_INVALID_HANDLE);
     return object;
+}
+
+std::shared_ptr<KernelObject> RemoveHandle(HANDLE handle) {
+    return RemoveHandleIf(handle, [](ObjectKind) { return true; });
 }
 
 size_t OpenHandleCount() {

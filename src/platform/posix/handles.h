@@ -45,6 +45,12 @@ std::shared_ptr<T> LookupHandleAs(HANDLE handle, ObjectKind kind) {
 // caller can finish closing it), or null with ERROR_INVALID_HANDLE.
 std::shared_ptr<KernelObject> RemoveHandle(HANDLE handle);
 
+// As LookupHandle and RemoveHandle, for calls that accept objects of
+// several kinds (waits, CloseHandle): the handle must name an object whose
+// kind `accept` approves, else ERROR_INVALID_HANDLE and nothing changes.
+std::shared_ptr<KernelObject> LookupHandleIf(HANDLE handle, bool (*accept)(ObjectKind));
+std::shared_ptr<KernelObject> RemoveHandleIf(HANDLE handle, bool (*accept)(ObjectKind));
+
 // Number of handles currently open; for tests that look for leaks.
 size_t OpenHandleCount();
 

@@ -1,0 +1,383 @@
+// events.cpp - events, semaphores, waits and CloseHandle.
+//
+// Named events and semaphores share one process-wide name table.  A name is
+// compared as UTF-8, so the narrow (ISO-8859-1) and the wide spelling of the
+// same characters name the same object; names are case-sensitive, as Win32
+// object names are.  A name lives as long as any handle to its object.
+#include <string.h>
+
+#include <chrono>
+#include <unordered_map>
+
+#include "platform/posix/waitable.h"
+
+namespace zvp {
+
+// ---- Waitable ------------------------------------------------------------
+
+bool Waitable::IsWaitableKind(ObjectKind kind) {
+    return kind == ObjectKind::Event || kind == ObjectKind::Semaphore || kind == ObjectKind::Thread;
+}
+
+DWORD Waitable::Wait(DWORD milliseconds) {
+    std::unique_lock<std::mutex> guard(lock_);
+    if (TryTakeLocked()) return WAIT_OBJECT_0;
+    if (milliseconds == 0) return WAIT_TIMEOUT;
+    Waiter self;
+    // Announced without the object's lock: termination takes the thread's
+    // control lock first and the object's lock second.
+    guard.unlock();
+    bool announced = BeginBlockingWait(this, &self);
+    guard.lock();
+    DWORD result = Block(guard, &self, milliseconds);
+    guard.unlock();
+    if (announced) EndBlockingWait();
+    return self.terminated ? kWaitTerminated : result;
+}
+
+DWORD Waitable::Block(std::unique_lock<std::mutex>& guard, Waiter* self, DWORD milliseconds) {
+    if (self->terminated) return kWaitTerminated;
+    if (TryTakeLocked()) return WAIT_OBJECT_0;
+    self->prev = tail_;
+    if (tail_) tail_->next = self;
+    else head_ = self;
+    tail_ = self;
+    self->linked = true;
+
+    if (milliseconds == INFINITE) {
+        while (!self->released && !self->terminated) self->wake.wait(guard);
+        return WAIT_OBJECT_0;
+    }
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    while (!self->released && !self->terminated) {
+        if (self->wake.wait_until(guard, deadline) == std::cv_status::timeout && !self->released &&
+            !self->terminated) {
+            Unlink(self);
+            return WAIT_TIMEOUT;
+        }
+    }
+    return WAIT_OBJECT_0;
+}
+
+void Waitable::TerminateWaiter(Waiter* waiter) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (waiter->linked) Unlink(waiter);
+    waiter->terminated = true;
+    waiter->wake.notify_one();
+}
+
+size_t Waitable::WaitingThreads() {
+    std::lock_guard<std::mutex> guard(lock_);
+    size_t count = 0;
+    for (Waiter* waiter = head_; waiter; waiter = waiter->next) ++count;
+    return count;
+}
+
+size_t WaitingThreads(HANDLE handle) {
+    auto object = std::static_pointer_cast<Waitable>(LookupHandleIf(handle, Waitable::IsWaitableKind));
+    return object ? object->WaitingThreads() : 0;
+}
+
+void Waitable::Unlink(Waiter* waiter) {
+    if (waiter->prev) waiter->prev->next = waiter->next;
+    else head_ = waiter->next;
+    if (waiter->next) waiter->next->prev = waiter->prev;
+    else tail_ = waiter->prev;
+    waiter->next = waiter->prev = nullptr;
+    waiter->linked = false;
+}
+
+bool Waitable::WakeOneLocked() {
+    Waiter* waiter = head_;
+    if (!waiter) return false;
+    Unlink(waiter);
+    waiter->released = true;
+    // Notified under the lock: the waiter cannot leave (and take its stack
+    // frame with it) before the lock is released.
+    waiter->wake.notify_one();
+    return true;
+}
+
+void Waitable::WakeAllLocked() {
+    while (WakeOneLocked()) {
+    }
+}
+
+namespace {
+
+// ---- The name table ------------------------------------------------------
+
+constexpr size_t kMaxObjectName = 260;  // MAX_PATH, Win32's limit for object names
+
+struct NameTable {
+    std::mutex lock;
+    std::unordered_map<std::string, std::weak_ptr<Waitable>> names;
+};
+
+NameTable& Names() {
+    static NameTable* table = new NameTable;  // never destroyed, like the handle table
+    return *table;
+}
+
+// An event or semaphore that may carry a name; the name leaves the table
+// when the last reference to the object goes.
+class NamedWaitable : public Waitable {
+  public:
+    NamedWaitable(ObjectKind kind, std::string name) : Waitable(kind), name_(std::move(name)) {}
+    ~NamedWaitable() override {
+        if (name_.empty()) return;
+        NameTable& table = Names();
+        std::lock_guard<std::mutex> guard(table.lock);
+        // The entry may already name a newer object of the same name.
+        auto it = table.names.find(name_);
+        if (it != table.names.end() && it->second.expired()) table.names.erase(it);
+    }
+
+  private:
+    std::string name_;
+};
+
+class Event final : public NamedWaitable {
+  public:
+    Event(bool manualReset, bool signalled, std::string name)
+        : NamedWaitable(ObjectKind::Event, std::move(name)), manual_(manualReset), signalled_(signalled) {}
+
+    void Set() {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (manual_) {
+            signalled_ = true;
+            WakeAllLocked();
+        } else if (!WakeOneLocked()) {
+            // Nobody waits: the event stays set for the next waiter.
+            signalled_ = true;
+        }
+    }
+
+    void Reset() {
+        std::lock_guard<std::mutex> guard(lock_);
+        signalled_ = false;
+    }
+
+    // Releases the threads waiting at this moment (all, or one for an
+    // automatic-reset event) and leaves the event reset.
+    void Pulse() {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (manual_) WakeAllLocked();
+        else WakeOneLocked();
+        signalled_ = false;
+    }
+
+  protected:
+    bool TryTakeLocked() override {
+        if (!signalled_) return false;
+        if (!manual_) signalled_ = false;
+        return true;
+    }
+
+  private:
+    const bool manual_;
+    bool signalled_;
+};
+
+class Semaphore final : public NamedWaitable {
+  public:
+    Semaphore(LONG initial, LONG maximum, std::string name)
+        : NamedWaitable(ObjectKind::Semaphore, std::move(name)), count_(initial), maximum_(maximum) {}
+
+    BOOL Release(LONG count, LONG* previous) {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (count > maximum_ - count_) {
+            SetLastError(ERROR_TOO_MANY_POSTS);
+            return FALSE;
+        }
+        if (previous) *previous = count_;
+        // Waiters exist only while the count is 0; each takes one unit.
+        while (count > 0 && WakeOneLocked()) --count;
+        count_ += count;
+        return TRUE;
+    }
+
+  protected:
+    bool TryTakeLocked() override {
+        if (count_ == 0) return false;
+        --count_;
+        return true;
+    }
+
+  private:
+    LONG count_;
+    const LONG maximum_;
+};
+
+// Creates the object, or for a name already in the table, opens the object
+// that has it (ERROR_ALREADY_EXISTS).  `name` is UTF-8; empty means unnamed.
+template <class Make>
+HANDLE CreateObject(ObjectKind kind, const std::string& name, size_t nameLength, Make make) {
+    if (nameLength > kMaxObjectName) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return nullptr;
+    }
+    if (name.empty()) {
+        std::shared_ptr<Waitable> object(make(std::string()));
+        HANDLE handle = InsertHandle(std::move(object));
+        if (handle) SetLastError(ERROR_SUCCESS);
+        return handle;
+    }
+    // Declared before the guard so that a last reference dropped here runs
+    // the object's destructor, which takes the table lock, after it.
+    std::shared_ptr<Waitable> object;
+    NameTable& table = Names();
+    std::lock_guard<std::mutex> guard(table.lock);
+    auto it = table.names.find(name);
+    if (it != table.names.end()) object = it->second.lock();
+    if (object) {
+        if (object->kind() != kind) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return nullptr;
+        }
+        HANDLE handle = InsertHandle(object);
+        if (handle) SetLastError(ERROR_ALREADY_EXISTS);
+        return handle;
+    }
+    object.reset(make(name));
+    table.names[name] = object;
+    HANDLE handle = InsertHandle(object);
+    if (handle) SetLastError(ERROR_SUCCESS);
+    return handle;
+}
+
+HANDLE OpenObject(ObjectKind kind, const std::string& name, size_t nameLength) {
+    if (nameLength > kMaxObjectName) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return nullptr;
+    }
+    std::shared_ptr<Waitable> object;
+    NameTable& table = Names();
+    std::lock_guard<std::mutex> guard(table.lock);
+    auto it = table.names.find(name);
+    if (it != table.names.end()) object = it->second.lock();
+    if (!object) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return nullptr;
+    }
+    if (object->kind() != kind) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    return InsertHandle(object);
+}
+
+size_t WideLength(LPCWSTR text) {
+    size_t n = 0;
+    while (text[n]) ++n;
+    return n;
+}
+
+HANDLE CreateEventUtf8(BOOL manualReset, BOOL initialState, const std::string& name, size_t length) {
+    return CreateObject(ObjectKind::Event, name, length, [&](std::string objectName) {
+        return new Event(manualReset != FALSE, initialState != FALSE, std::move(objectName));
+    });
+}
+
+std::shared_ptr<Event> LookupEvent(HANDLE handle) {
+    return LookupHandleAs<Event>(handle, ObjectKind::Event);
+}
+
+bool IsClosableKind(ObjectKind kind) {
+    // Modules and registry keys are closed by their own calls, as on Win32.
+    return Waitable::IsWaitableKind(kind);
+}
+
+}  // namespace
+}  // namespace zvp
+
+using zvp::LookupEvent;
+
+HANDLE CreateEventW(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, LPCWSTR name) {
+    if (zvp::WideCallUnavailable()) return nullptr;
+    if (!name) return zvp::CreateEventUtf8(manualReset, initialState, std::string(), 0);
+    return zvp::CreateEventUtf8(manualReset, initialState, zvp::Utf16ToUtf8(name), zvp::WideLength(name));
+}
+
+HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, LPCSTR name) {
+    if (!name) return zvp::CreateEventUtf8(manualReset, initialState, std::string(), 0);
+    return zvp::CreateEventUtf8(manualReset, initialState, zvp::Latin1ToUtf8(name), strlen(name));
+}
+
+HANDLE OpenEventW(DWORD, BOOL, LPCWSTR name) {
+    if (zvp::WideCallUnavailable()) return nullptr;
+    if (!name) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    return zvp::OpenObject(zvp::ObjectKind::Event, zvp::Utf16ToUtf8(name), zvp::WideLength(name));
+}
+
+HANDLE OpenEventA(DWORD, BOOL, LPCSTR name) {
+    if (!name) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    return zvp::OpenObject(zvp::ObjectKind::Event, zvp::Latin1ToUtf8(name), strlen(name));
+}
+
+BOOL SetEvent(HANDLE event) {
+    auto object = LookupEvent(event);
+    if (!object) return FALSE;
+    object->Set();
+    return TRUE;
+}
+
+BOOL ResetEvent(HANDLE event) {
+    auto object = LookupEvent(event);
+    if (!object) return FALSE;
+    object->Reset();
+    return TRUE;
+}
+
+BOOL PulseEvent(HANDLE event) {
+    auto object = LookupEvent(event);
+    if (!object) return FALSE;
+    object->Pulse();
+    return TRUE;
+}
+
+HANDLE CreateSemaphoreA(LPSECURITY_ATTRIBUTES, LONG initialCount, LONG maximumCount, LPCSTR name) {
+    if (maximumCount <= 0 || initialCount < 0 || initialCount > maximumCount) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    std::string utf8 = name ? zvp::Latin1ToUtf8(name) : std::string();
+    return zvp::CreateObject(zvp::ObjectKind::Semaphore, utf8, name ? strlen(name) : 0,
+                             [&](std::string objectName) {
+                                 return new zvp::Semaphore(initialCount, maximumCount, std::move(objectName));
+                             });
+}
+
+BOOL ReleaseSemaphore(HANDLE semaphore, LONG releaseCount, LONG* previousCount) {
+    auto object = zvp::LookupHandleAs<zvp::Semaphore>(semaphore, zvp::ObjectKind::Semaphore);
+    if (!object) return FALSE;
+    if (releaseCount <= 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    return object->Release(releaseCount, previousCount);
+}
+
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+    auto object = std::static_pointer_cast<zvp::Waitable>(
+        zvp::LookupHandleIf(handle, zvp::Waitable::IsWaitableKind));
+    if (!object) return WAIT_FAILED;
+    DWORD result = object->Wait(milliseconds);
+    // A thread being terminated or suspended in the wait ends or stops
+    // here, holding no lock and no reference.
+    object.reset();
+    zvp::SettleAfterWait();
+    return result;
+}
+
+BOOL CloseHandle(HANDLE handle) {
+    // The object itself goes when its last handle and the last call still
+    // using it let go; a thread runs on after its handle is closed.
+    return zvp::RemoveHandleIf(handle, zvp::IsClosableKind) ? TRUE : FALSE;
+}

@@ -1,0 +1,84 @@
+// waitable.h - the objects a thread can wait for: events, semaphores and
+// threads.  Each keeps its own lock and a queue of blocked waiters; a wake
+// hands the object directly to the waiter it picks, so a wake-up can never
+// be taken by a thread that arrives later, and none is lost.
+#ifndef ZV_POSIX_WAITABLE_H
+#define ZV_POSIX_WAITABLE_H
+
+#include <condition_variable>
+#include <mutex>
+
+#include "platform/posix/handles.h"
+
+namespace zvp {
+
+class Waitable : public KernelObject {
+  public:
+    explicit Waitable(ObjectKind kind) : KernelObject(kind) {}
+
+    // A thread blocked on the object; lives on that thread's stack.
+    struct Waiter {
+        Waiter* next = nullptr;
+        Waiter* prev = nullptr;
+        bool linked = false;
+        bool released = false;    // the object was handed to this waiter
+        bool terminated = false;  // the waiting thread is being terminated
+        std::condition_variable wake;
+    };
+
+    // WaitForSingleObject's core: WAIT_OBJECT_0, WAIT_TIMEOUT, or
+    // kWaitTerminated when the waiting thread is to end.
+    DWORD Wait(DWORD milliseconds);
+    static constexpr DWORD kWaitTerminated = 0xFFFFFFFEu;
+
+    // Wakes a blocked thread that TerminateThread is ending.
+    void TerminateWaiter(Waiter* waiter);
+
+    // Whether a handle's kind is one of the waitable objects.
+    static bool IsWaitableKind(ObjectKind kind);
+
+    // How many threads are blocked waiting for the object right now.
+    size_t WaitingThreads();
+
+  protected:
+    // Called with lock_ held: takes the object if it is signalled (an
+    // automatic-reset event resets, a semaphore counts down).
+    virtual bool TryTakeLocked() = 0;
+
+    // Called with lock_ held: release the longest-waiting thread, or every
+    // waiting thread.  WakeOneLocked returns false when none was waiting.
+    bool WakeOneLocked();
+    void WakeAllLocked();
+
+    std::mutex lock_;
+
+  private:
+    DWORD Block(std::unique_lock<std::mutex>& guard, Waiter* self, DWORD milliseconds);
+    void Unlink(Waiter* waiter);
+
+    // FIFO of blocked waiters.
+    Waiter* head_ = nullptr;
+    Waiter* tail_ = nullptr;
+};
+
+// Hooks for the threads started by _beginthreadex (threads.cpp).  While
+// such a thread is blocked in a wait it keeps its control signal blocked
+// and records where it waits: a suspension then counts it as stopped at
+// once, and a termination wakes it out of the wait, so that it never dies
+// holding the object's lock or leaves its waiter queued.
+//
+// BeginBlockingWait returns false (and does nothing) for other threads.
+bool BeginBlockingWait(Waitable* object, Waitable::Waiter* waiter);
+void EndBlockingWait();
+// After the wait's references are dropped: lets the control signal in
+// again, parks while suspended and ends the thread if it was terminated.
+void SettleAfterWait();
+
+// The number of threads blocked on the object a handle names (0 for a handle
+// that names no waitable object); lets tests see that a waiter has really
+// gone to sleep before they wake it.
+size_t WaitingThreads(HANDLE handle);
+
+}  // namespace zvp
+
+#endif  // ZV_POSIX_WAITABLE_H
