@@ -21,6 +21,23 @@
 #define ZV_ALIAS_OF(target) __attribute__((alias(#target)))
 #endif
 
+/* Hot loops that gain from wider vectors than the baseline instruction set:
+ * the loader picks the best variant for the processor at start-up. */
+#if !defined(_WIN32) && defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define ZV_VECTOR_VARIANTS __attribute__((target_clones("default", "avx2", "arch=x86-64-v4")))
+#else
+#define ZV_VECTOR_VARIANTS
+#endif
+
+/* A scan that reads whole aligned blocks, possibly past the terminator but
+ * never past the aligned block holding it, so never onto another page.  The
+ * address checker would take those bytes for an overrun. */
+#if defined(__GNUC__) || defined(__clang__)
+#define ZV_READS_ALIGNED_BLOCKS __attribute__((no_sanitize_address))
+#else
+#define ZV_READS_ALIGNED_BLOCKS
+#endif
+
 #if defined(_WIN32)
 
 #include <process.h>

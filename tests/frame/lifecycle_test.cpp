@@ -104,9 +104,13 @@ TEST(Lifecycle, PlatformIdentity) {
     EXPECT_EQ(ZVCompilerType(), 1);
     EXPECT_EQ(ZVHardwareType(), 1);
     EXPECT_EQ(ZVPlatformType(), 1);
-    // One function under three names.
-    EXPECT_EQ(reinterpret_cast<void*>(&ZVHardwareType), reinterpret_cast<void*>(&ZVCompilerType));
-    EXPECT_EQ(reinterpret_cast<void*>(&ZVPlatformType), reinterpret_cast<void*>(&ZVCompilerType));
+    // One function under three names.  Read through volatile so the compiler
+    // cannot fold the comparison of two distinct names to false.
+    void* volatile compiler = reinterpret_cast<void*>(&ZVCompilerType);
+    void* volatile hardware = reinterpret_cast<void*>(&ZVHardwareType);
+    void* volatile platform = reinterpret_cast<void*>(&ZVPlatformType);
+    EXPECT_EQ(hardware, compiler);
+    EXPECT_EQ(platform, compiler);
     EXPECT_EQ(std::u16string(ZVCompilerTypeString()), u"ZV_COMPILER_MSVC");
     EXPECT_EQ(std::u16string(ZVHardwareTypeString()), u"ZV_HARDWARE_PC");
     EXPECT_EQ(std::u16string(ZVPlatformTypeString()), u"ZV_PLATFORM_WIN32");
