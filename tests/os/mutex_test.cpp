@@ -8,8 +8,8 @@
 
 #include "frame/frame.h"
 #include "platform/posix/waitable.h"
-#include "support/support.h"
-#include "support/watchdog.h"
+#include "support.h"
+#include "watchdog.h"
 #include "zv.h"
 
 namespace {

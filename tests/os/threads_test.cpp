@@ -13,8 +13,8 @@
 #include <thread>
 
 #include "platform/win32.h"
-#include "support/support.h"
-#include "support/watchdog.h"
+#include "support.h"
+#include "watchdog.h"
 #include "zv.h"
 
 namespace {

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "platform/posix/waitable.h"
-#include "support/support.h"
-#include "support/watchdog.h"
+#include "support.h"
+#include "watchdog.h"
 
 namespace {
 
