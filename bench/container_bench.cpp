@@ -15,11 +15,10 @@
 #include <string.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <list>
 #include <mutex>
-#include <thread>
 
+#include "bench_support.h"
 #include "zv.h"
 
 extern "C" {
@@ -203,22 +202,4 @@ BENCHMARK(BM_StdListMutex<false>)->Name("Steady/StdListMutex_PointerOnly");
 BENCHMARK(BM_FindAndLockUnlock)->Name("Lookup1000/FindAndLockUnlock_Match");
 BENCHMARK(BM_FindByHandleAndLockUnlock)->Name("Lookup1000/FindAndLockUnlock_Handle");
 
-int main(int argc, char** argv) {
-    std::mutex lock;
-    std::condition_variable stop;
-    bool done = false;
-    std::thread idle([&] {
-        std::unique_lock<std::mutex> guard(lock);
-        stop.wait(guard, [&] { return done; });
-    });
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        done = true;
-    }
-    stop.notify_all();
-    idle.join();
-    return 0;
-}
+ZV_BENCHMARK_MAIN();
