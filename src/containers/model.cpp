@@ -17,6 +17,7 @@ constexpr uint32_t kReservedValue = 10000;
 // Room for the digits of a 64-bit address, a marker, a separator, the digits
 // of a process id and the terminator.
 constexpr int kEventNameChars = 32;
+static_assert(16 + 1 + 1 + 8 + 1 <= kEventNameChars, "longest name: digits, marker, '.', process id, end");
 
 // Appends the lowercase hexadecimal digits of `value`, without leading
 // zeros, and a terminator; returns the end of the digits.

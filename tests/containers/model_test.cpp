@@ -126,7 +126,10 @@ TEST(ContainerModel, PooledCreationLaysOutTheFirstBlock) {
 // one, raising a middle digit would give another container's name.
 TEST(ContainerModel, EventNamesAreDistinctForShortAndLongAddresses) {
     int tried = 0;
-    for (uintptr_t page : {uintptr_t(0x10000), uintptr_t(0x1000000), uintptr_t(0x10000000)}) {
+    // The last one has a low half with leading zeros.  Some addresses are
+    // not available under a sanitizer; those are left out.
+    for (uintptr_t page : {uintptr_t(0x10000), uintptr_t(0x1000000), uintptr_t(0x10000000),
+                           uintptr_t(0x2000001000)}) {
         void* mapped = mmap(reinterpret_cast<void*>(page), 4096, PROT_READ | PROT_WRITE,
                             MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
         if (mapped != reinterpret_cast<void*>(page)) {
