@@ -22,8 +22,11 @@
 #endif
 
 /* Hot loops that gain from wider vectors than the baseline instruction set:
- * the loader picks the best variant for the processor at start-up. */
-#if !defined(_WIN32) && defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+ * the loader picks the best variant for the processor at start-up.  Not
+ * under ThreadSanitizer: its instrumented variant chooser runs during
+ * relocation, before the sanitizer's runtime is up, and crashes there. */
+#if !defined(_WIN32) && defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && \
+    !defined(__SANITIZE_THREAD__)
 #define ZV_VECTOR_VARIANTS __attribute__((target_clones("default", "avx2", "arch=x86-64-v4")))
 #else
 #define ZV_VECTOR_VARIANTS
@@ -33,7 +36,7 @@
  * never past the aligned block holding it, so never onto another page.  The
  * address checker would take those bytes for an overrun. */
 #if defined(__GNUC__) || defined(__clang__)
-#define ZV_READS_ALIGNED_BLOCKS __attribute__((no_sanitize_address))
+#define ZV_READS_ALIGNED_BLOCKS __attribute__((no_sanitize_address, no_sanitize_thread))
 #else
 #define ZV_READS_ALIGNED_BLOCKS
 #endif
@@ -122,9 +125,11 @@ typedef SYSTEMTIME* LPSYSTEMTIME;
 #define ERROR_BAD_PATHNAME 161L
 #define ERROR_BUSY 170L
 #define ERROR_ALREADY_EXISTS 183L
+#define ERROR_BAD_EXE_FORMAT 193L
 #define ERROR_FILENAME_EXCED_RANGE 206L
 #define ERROR_MORE_DATA 234L
 #define ERROR_NO_MORE_ITEMS 259L
+#define ERROR_DIRECTORY 267L
 #define ERROR_TOO_MANY_POSTS 298L
 #define ERROR_BADDB 1009L
 #define ERROR_BADKEY 1010L

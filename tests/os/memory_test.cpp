@@ -8,9 +8,6 @@
 
 #include "zv.h"
 
-// A refused allocation must come back as null under the sanitizers too.
-extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1"; }
-
 namespace {
 
 constexpr unsigned char kGuard = 0xA5;

@@ -1,0 +1,130 @@
+// The wide formatter over 16-bit units.
+#include <errno.h>
+#include <gtest/gtest.h>
+#include <limits.h>
+#include <stdio.h>
+
+#include <string>
+
+#include "platform/win32.h"
+#include "support.h"
+
+namespace {
+
+std::u16string Format(const char16_t* format, ...) {
+    char16_t buffer[512];
+    va_list args;
+    va_start(args, format);
+    int n = _vsnwprintf(buffer, 511, format, args);
+    va_end(args);
+    EXPECT_GE(n, 0);
+    buffer[511] = 0;
+    return buffer;
+}
+
+// The same conversion through the host's narrow formatter and ours.
+template <class T>
+void ExpectLikeHost(const char* spec, T value) {
+    char narrow[512];
+    snprintf(narrow, sizeof(narrow), spec, value);
+    std::u16string wideSpec = zvtest::W(spec);
+    char16_t wide[512];
+    int n = _snwprintf(wide, 512, wideSpec.c_str(), value);
+    EXPECT_EQ(n, int(strlen(narrow))) << spec;
+    EXPECT_EQ(zvtest::N(wide), std::string(narrow)) << spec;
+}
+
+}  // namespace
+
+TEST(WideFormatter, IntegersFollowPrintfRules) {
+    for (const char* spec : {"%d", "%i", "%5d", "%-5d|", "%05d", "%+d", "% d", "%.3d", "%8.3d", "%-+8.3d|",
+                             "%.0d", "%+.0d", "%05.1d", "%x", "%X", "%#x", "%#X", "%#o", "%o", "%#.0o",
+                             "%08x", "%#08x", "%-#8x|", "%u", "%10u", "%#5x"}) {
+        for (int value : {0, 1, -1, 42, -42, 420, INT_MAX, INT_MIN}) ExpectLikeHost(spec, value);
+    }
+    for (const char* spec : {"%ld", "%lu", "%lx", "%lld", "%llx", "%#llo", "%-20lld|"}) {
+        for (long long value : {0LL, -1LL, LLONG_MAX, LLONG_MIN, 1234567890123LL}) ExpectLikeHost(spec, value);
+    }
+    ExpectLikeHost("%hd", 70000);   // cut to short
+    ExpectLikeHost("%hu", -1);
+    ExpectLikeHost("%hhd", 300);    // cut to char
+    ExpectLikeHost("%zu", size_t(12345));
+    EXPECT_EQ(Format(u"%I64d %I32d %Id", -5LL, 7, intptr_t(-9)), u"-5 7 -9");
+    EXPECT_EQ(Format(u"%*d|%-*d|%.*d", 4, 1, 3, 2, 3, 5), u"   1|2  |005");
+    EXPECT_EQ(Format(u"%*d|", -4, 1), u"1   |");
+    EXPECT_EQ(Format(u"%.*d", -1, 7), u"7");
+    EXPECT_EQ(Format(u"[%#x]", 420u), u"[0x1a4]");
+}
+
+TEST(WideFormatter, FloatingPointAndPointersMatchTheHost) {
+    for (const char* spec : {"%f", "%.2f", "%10.3f", "%-10.1f|", "%+e", "%E", "%g", "%G", "%#g", "%010.2f",
+                             "%a", "%.0f", "%#.0f", "% f"}) {
+        for (double value : {0.0, -0.0, 1.5, -2.25, 1e300, 3.14159265358979, 1.0 / 0.0, -1.0 / 0.0})
+            ExpectLikeHost(spec, value);
+    }
+    ExpectLikeHost("%Lf", 2.5L);
+    int local = 0;
+    ExpectLikeHost("%p", static_cast<void*>(&local));
+    ExpectLikeHost("%20p", static_cast<void*>(&local));
+    ExpectLikeHost("%-20p|", static_cast<void*>(nullptr));
+    // Absurd precisions are refused, not formatted into a huge host buffer.
+    char16_t buffer[16];
+    errno = 0;
+    EXPECT_EQ(_snwprintf(buffer, 16, u"a%.100000f", 1.0), -1);
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_EQ(std::u16string(buffer), u"a");
+}
+
+TEST(WideFormatter, StringsAndCharactersOfBothWidths) {
+    const char16_t wide[] = {u'w', 0x20AC, 0xD83D, 0xDE00, 0};
+    EXPECT_EQ(Format(u"%s|%ls|%ws", wide, wide, wide), std::u16string(wide) + u"|" + wide + u"|" + wide);
+    // Narrow text is ISO-8859-1: the byte 0xE9 is U+00E9, not sign-extended.
+    EXPECT_EQ(Format(u"%hs|%S", "caf\xE9", "n"), u"caf\u00E9|n");
+    EXPECT_EQ(Format(u"%lS", wide), std::u16string(wide));
+    EXPECT_EQ(Format(u"%c%c|%hc|%C|%lc|%wc", u'a', 0x20AC, 0xE9, 0xE9, 0x20AC, u'z'), u"a\u20AC|\u00E9|\u00E9|\u20AC|z");
+    EXPECT_EQ(Format(u"[%5s][%-5s][%.2s][%5.1hs]", u"ab", u"ab", u"abc", "xyz"), u"[   ab][ab   ][ab][    x]");
+    EXPECT_EQ(Format(u"[%3c][%-3c]", u'q', u'q'), u"[  q][q  ]");
+    EXPECT_EQ(Format(u"%s %hs", static_cast<const char16_t*>(nullptr), static_cast<const char*>(nullptr)),
+              u"(null) (null)");
+    EXPECT_EQ(Format(u"100%% sure"), u"100% sure");
+    // The precision bounds how far a string is read: no terminator needed.
+    const char16_t unterminated[3] = {u'x', u'y', u'z'};
+    EXPECT_EQ(Format(u"%.3s", unterminated), u"xyz");
+    // Units beyond ASCII in the format itself pass through.
+    EXPECT_EQ(Format(u"\u00E9\u20AC%d", 1), u"\u00E9\u20AC1");
+    // Unknown conversions and %n stand for themselves and take no argument.
+    EXPECT_EQ(Format(u"%y %n %d", 5), u"%y %n 5");
+    EXPECT_EQ(Format(u"end%"), u"end%");
+}
+
+TEST(WideFormatter, CountRulesOfTheRuntimeLibrary) {
+    char16_t buffer[8];
+    // Fits with its terminator: the length.
+    std::fill(buffer, buffer + 8, u'#');
+    EXPECT_EQ(_snwprintf(buffer, 8, u"%d", 1234567), 7);
+    EXPECT_EQ(std::u16string(buffer), u"1234567");
+    // Exactly the count: all of it, no terminator, the count returned.
+    std::fill(buffer, buffer + 8, u'#');
+    EXPECT_EQ(_snwprintf(buffer, 7, u"%d", 1234567), 7);
+    EXPECT_EQ(std::u16string(buffer, 8), u"1234567#");
+    // Longer: the first count units, no terminator, -1.
+    std::fill(buffer, buffer + 8, u'#');
+    EXPECT_EQ(_snwprintf(buffer, 4, u"%s", u"abcdefg"), -1);
+    EXPECT_EQ(std::u16string(buffer, 8), u"abcd####");
+    // Count 0 writes nothing; a null buffer is allowed only then.
+    EXPECT_EQ(_snwprintf(buffer, 0, u""), 0);
+    EXPECT_EQ(_snwprintf(buffer, 0, u"x"), -1);
+    EXPECT_EQ(_snwprintf(nullptr, 0, u""), 0);
+    errno = 0;
+    EXPECT_EQ(_snwprintf(nullptr, 4, u"x"), -1);
+    EXPECT_EQ(errno, EINVAL);
+    errno = 0;
+    EXPECT_EQ(_snwprintf(buffer, 8, nullptr), -1);
+    EXPECT_EQ(errno, EINVAL);
+    // Huge widths stream their padding; nothing lands past the count.
+    std::fill(buffer, buffer + 8, u'#');
+    EXPECT_EQ(_snwprintf(buffer, 4, u"%100000d", 1), -1);
+    EXPECT_EQ(std::u16string(buffer, 8), u"    ####");
+    EXPECT_EQ(_snwprintf(buffer, 4, u"%.2000000000d%2147483647s", 1, u"x"), -1);
+    EXPECT_EQ(_snwprintf(buffer, 4, u"%99999999999999999999d", 1), -1);  // width saturates
+}
