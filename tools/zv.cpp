@@ -1,51 +1,260 @@
-// zv - the command-line front of the ZV library.
+// zv - look into and change what the ZV library keeps: registry values,
+// component registrations, configuration files; parse addresses.
+//
+// A thin front: every operation is one of the library's exports.  Only the
+// tree view walks the registry itself, through the platform layer, because
+// the library has no export that enumerates.
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <string>
+#include <vector>
 
 #include "frame/frame.h"
+#include "platform/posix/handles.h"
+#include "tools/support.h"
 #include "zv.h"
 
 namespace {
 
-std::string Narrow(const ZVWCHAR* text) {
-    std::string out(ZVStrLenW(text), '\0');
-    ZVToAnsi(&out[0], text);
-    return out;
+constexpr int kExitOk = 0;
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+using Args = std::vector<std::string>;
+
+const char kUsage[] =
+    "usage: zv COMMAND [ARGS]\n"
+    "\n"
+    "  zv reg get KEY [NAME]          print a string value (the default value without NAME)\n"
+    "  zv reg set KEY [NAME] VALUE    write a string value, creating the key\n"
+    "  zv reg delete KEY              delete a key with everything below it\n"
+    "  zv reg tree KEY                draw the key's subtree with its string values\n"
+    "  zv reg export KEY FILE         write the subtree's string values to a new file\n"
+    "  zv reg import FILE [--undo]    write a file's values into the registry\n"
+    "  zv com register SERVER PROGID DESCRIPTION CLSID\n"
+    "  zv com unregister PROGID CLSID\n"
+    "  zv com create PROGID           create an object of a registered class\n"
+    "  zv uri TEXT [--json]           split an address into its parts\n"
+    "  zv info                        the library, the platform and the registry in use\n"
+    "  zv demo                        walk one request through the library, step by step\n"
+    "\n"
+    "KEY is a root and a path: ZV_HKEY_CONFIG\\Software\\Demo, ZV_HKEY_CLASSES\\CLSID, or\n"
+    "HKLM\\..., HKCR\\..., HKCU\\..., HKU\\...\n"
+    "Exit status: 0 success, 1 failure, 2 usage error.\n";
+
+int UsageError(const std::string& message) {
+    fprintf(stderr, "zv: %s\n(see zv --help)\n", message.c_str());
+    return kExitUsage;
 }
 
-int Info() {
-    printf("library:        ZV %s %s %s (endian %d)\n", Narrow(ZVCompilerTypeString()).c_str(),
-           Narrow(ZVHardwareTypeString()).c_str(), Narrow(ZVPlatformTypeString()).c_str(),
+bool WantsHelp(const Args& args) {
+    for (const std::string& arg : args)
+        if (arg == "--help" || arg == "-h") return true;
+    return false;
+}
+
+int Failed(const std::string& what, HRESULT status) {
+    fprintf(stderr, "zv: %s failed: %s\n", what.c_str(), zvtool::StatusText(status).c_str());
+    return kExitFailure;
+}
+
+// ---- reg -----------------------------------------------------------------
+
+int RegGet(const Args& args) {
+    if (args.size() < 1 || args.size() > 2) return UsageError("reg get KEY [NAME]");
+    zvtool::KeyName key;
+    if (!zvtool::ParseKey(args[0], &key)) return UsageError("unknown root in '" + args[0] + "'");
+    std::u16string name = args.size() > 1 ? zvtool::Wide(args[1]) : u"";
+    // The library reads at most 255 units; room for the widest answer.
+    ZVWCHAR value[256] = {};
+    HRESULT status = ZVGetRegistryEntry(key.root, key.path.c_str(),
+                                        args.size() > 1 ? name.c_str() : nullptr, value);
+    if (FAILED(status)) return Failed("reading " + args[0], status);
+    printf("%s\n", zvtool::Utf8(value).c_str());
+    return kExitOk;
+}
+
+int RegSet(const Args& args) {
+    if (args.size() < 2 || args.size() > 3) return UsageError("reg set KEY [NAME] VALUE");
+    zvtool::KeyName key;
+    if (!zvtool::ParseKey(args[0], &key)) return UsageError("unknown root in '" + args[0] + "'");
+    std::u16string name = args.size() == 3 ? zvtool::Wide(args[1]) : u"";
+    std::u16string value = zvtool::Wide(args.back());
+    HRESULT status = ZVAddRegistryEntry(key.root, key.path.c_str(),
+                                        args.size() == 3 ? name.c_str() : nullptr, value.c_str());
+    if (FAILED(status)) return Failed("writing " + args[0], status);
+    return kExitOk;
+}
+
+int RegDelete(const Args& args) {
+    if (args.size() != 1) return UsageError("reg delete KEY");
+    zvtool::KeyName key;
+    if (!zvtool::ParseKey(args[0], &key)) return UsageError("unknown root in '" + args[0] + "'");
+    if (key.path.empty()) return UsageError("refusing to delete a whole root");
+    HRESULT status = ZVDeleteRegistryEntry(key.root, key.path.c_str());
+    if (FAILED(status)) return Failed("deleting " + args[0], status);
+    return kExitOk;
+}
+
+int RegTree(const Args& args) {
+    if (args.size() != 1) return UsageError("reg tree KEY");
+    zvtool::KeyName key;
+    if (!zvtool::ParseKey(args[0], &key)) return UsageError("unknown root in '" + args[0] + "'");
+    std::string drawing;
+    LONG error = zvtool::DrawTree(key, args[0], &drawing);
+    if (error != ERROR_SUCCESS) {
+        fprintf(stderr, "zv: cannot open %s: Win32 error %ld\n", args[0].c_str(), long(error));
+        return kExitFailure;
+    }
+    fputs(drawing.c_str(), stdout);
+    return kExitOk;
+}
+
+int RegExport(const Args& args) {
+    if (args.size() != 2) return UsageError("reg export KEY FILE");
+    zvtool::KeyName key;
+    if (!zvtool::ParseKey(args[0], &key)) return UsageError("unknown root in '" + args[0] + "'");
+    std::u16string file = zvtool::Wide(args[1]);
+    HRESULT status = ZVExportRegistryEntry(key.root, key.path.c_str(), file.c_str());
+    if (FAILED(status)) return Failed("exporting " + args[0] + " to " + args[1], status);
+    return kExitOk;
+}
+
+int RegImport(const Args& args) {
+    bool undo = false;
+    Args rest;
+    for (const std::string& arg : args) {
+        if (arg == "--undo") undo = true;
+        else rest.push_back(arg);
+    }
+    if (rest.size() != 1) return UsageError("reg import FILE [--undo]");
+    std::u16string file = zvtool::Wide(rest[0]);
+    HRESULT status = ZVImportRegistryEntry(file.c_str(), undo ? 1 : 0);
+    if (FAILED(status)) return Failed("importing " + rest[0], status);
+    return kExitOk;
+}
+
+int Reg(const Args& args) {
+    if (args.empty()) return UsageError("reg needs a subcommand");
+    const std::string& verb = args[0];
+    Args rest(args.begin() + 1, args.end());
+    if (verb == "get") return RegGet(rest);
+    if (verb == "set") return RegSet(rest);
+    if (verb == "delete") return RegDelete(rest);
+    if (verb == "tree") return RegTree(rest);
+    if (verb == "export") return RegExport(rest);
+    if (verb == "import") return RegImport(rest);
+    return UsageError("unknown reg subcommand '" + verb + "'");
+}
+
+// ---- com -----------------------------------------------------------------
+
+int ComRegister(const Args& args) {
+    if (args.size() != 4) return UsageError("com register SERVER PROGID DESCRIPTION CLSID");
+    CLSID parsed;
+    if (!zvtool::ParseClsid(args[3], &parsed))
+        return UsageError("'" + args[3] + "' is not a class identifier {XXXXXXXX-XXXX-...}");
+    std::u16string server = zvtool::Wide(args[0]), progId = zvtool::Wide(args[1]);
+    std::u16string description = zvtool::Wide(args[2]), clsid = zvtool::Wide(args[3]);
+    HRESULT status = ZVRegisterComponent(server.c_str(), progId.c_str(), description.c_str(),
+                                         clsid.c_str());
+    if (FAILED(status)) return Failed("registering " + args[1], status);
+    return kExitOk;
+}
+
+int ComUnregister(const Args& args) {
+    if (args.size() != 2) return UsageError("com unregister PROGID CLSID");
+    std::u16string progId = zvtool::Wide(args[0]), clsid = zvtool::Wide(args[1]);
+    ZVUnregisterComponent(progId.c_str(), clsid.c_str());
+    return kExitOk;
+}
+
+int ComCreate(const Args& args) {
+    if (args.size() != 1) return UsageError("com create PROGID");
+    std::u16string progId = zvtool::Wide(args[0]);
+    ZVInitializeZCom();
+    CLSID clsid = {};
+    HRESULT status = ZVClsidFromProgId(progId.c_str(), &clsid);
+    int result = kExitOk;
+    if (FAILED(status)) {
+        result = Failed("looking up " + args[0], status);
+    } else {
+        void* object = nullptr;
+        status = ZVCreateObject(0, &clsid, nullptr, &IID_IUnknown, &object);
+        if (FAILED(status)) {
+            result = Failed("creating " + args[0] + " " + zvtool::ClsidText(clsid), status);
+        } else {
+            printf("created an object of %s %s: %s\n", args[0].c_str(),
+                   zvtool::ClsidText(clsid).c_str(), zvtool::StatusText(status).c_str());
+            static_cast<IUnknown*>(object)->Release();
+        }
+    }
+    ZVUninitializeZCom();
+    return result;
+}
+
+int Com(const Args& args) {
+    if (args.empty()) return UsageError("com needs a subcommand");
+    const std::string& verb = args[0];
+    Args rest(args.begin() + 1, args.end());
+    if (verb == "register") return ComRegister(rest);
+    if (verb == "unregister") return ComUnregister(rest);
+    if (verb == "create") return ComCreate(rest);
+    return UsageError("unknown com subcommand '" + verb + "'");
+}
+
+// ---- uri, info -----------------------------------------------------------
+
+int Uri(const Args& args) {
+    bool json = false;
+    Args rest;
+    for (const std::string& arg : args) {
+        if (arg == "--json") json = true;
+        else rest.push_back(arg);
+    }
+    if (rest.size() != 1) return UsageError("uri TEXT [--json]");
+    std::u16string text = zvtool::Wide(rest[0]);
+    ParsedURI parsed;
+    bool ok = ParseURI(&text[0], &parsed) == 0;
+    fputs((json ? zvtool::UriJson(ok, parsed) : zvtool::UriText(ok, parsed)).c_str(), stdout);
+    if (!ok && !json) fprintf(stderr, "zv: '%s' is not an address\n", rest[0].c_str());
+    return ok ? kExitOk : kExitFailure;
+}
+
+int Info(const Args& args) {
+    if (!args.empty()) return UsageError("info takes no arguments");
+    printf("library:     ZV %s, %s, %s, byte order %d\n", zvtool::Utf8(ZVCompilerTypeString()).c_str(),
+           zvtool::Utf8(ZVHardwareTypeString()).c_str(), zvtool::Utf8(ZVPlatformTypeString()).c_str(),
            ZVHWEndian());
-    printf("platform:       %s family (wide calls %s)\n", zv::g_wideCalls ? "NT" : "9x",
+    printf("platform:    %s family, wide calls %s\n", zvp::IsFamily9x() ? "9x" : "NT",
            zv::g_wideCalls ? "on" : "off");
-    printf("spin count:     %d\n", zv::g_spinCount);
-    return 0;
+    printf("spin count:  %d\n", zv::g_spinCount);
+    printf("registry:    %s\n", zvtool::RegistryLocation().c_str());
+    return kExitOk;
 }
 
-void Usage(FILE* out) {
-    fprintf(out,
-            "usage: zv COMMAND\n"
-            "\n"
-            "commands:\n"
-            "  info     the library's identity, platform family and spin count\n");
-}
+struct Command {
+    const char* name;
+    int (*run)(const Args&);
+};
+
+const Command kCommands[] = {
+    {"reg", Reg}, {"com", Com}, {"uri", Uri}, {"info", Info}, {"demo", zvtool::Demo},
+};
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
-        Usage(stderr);
-        return 2;
+    Args args(argv + 1, argv + argc);
+    if (args.empty()) return UsageError("no command");
+    if (WantsHelp(args)) {
+        fputs(kUsage, stdout);
+        return kExitOk;
     }
-    if (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0) {
-        Usage(stdout);
-        return 0;
-    }
-    if (strcmp(argv[1], "info") == 0) return Info();
-    fprintf(stderr, "zv: unknown command '%s'\n", argv[1]);
-    Usage(stderr);
-    return 2;
+    Args rest(args.begin() + 1, args.end());
+    for (const Command& command : kCommands)
+        if (args[0] == command.name) return command.run(rest);
+    return UsageError("unknown command '" + args[0] + "'");
 }

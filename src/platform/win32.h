@@ -44,6 +44,7 @@
 #if defined(_WIN32)
 
 #include <process.h>
+#include <share.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <signal.h>
@@ -108,6 +109,7 @@ typedef SYSTEMTIME* LPSYSTEMTIME;
 #define ERROR_INVALID_HANDLE 6L
 #define ERROR_NOT_ENOUGH_MEMORY 8L
 #define ERROR_OUTOFMEMORY 14L
+#define ERROR_NOT_SAME_DEVICE 17L
 #define ERROR_WRITE_FAULT 29L
 #define ERROR_GEN_FAILURE 31L
 #define ERROR_LOCK_VIOLATION 33L
@@ -258,6 +260,21 @@ BOOL RemoveDirectoryW(LPCWSTR path);
 BOOL RemoveDirectoryA(LPCSTR path);
 WCHAR* _wfullpath(WCHAR* absolutePath, const WCHAR* relativePath, size_t maxLength);
 char* _fullpath(char* absolutePath, const char* relativePath, size_t maxLength);
+
+/* ---- Renaming and replacing files (files_move.cpp) -------------------- */
+
+#define MOVEFILE_REPLACE_EXISTING 0x00000001
+
+BOOL MoveFileA(LPCSTR existingFileName, LPCSTR newFileName);
+/* Only MOVEFILE_REPLACE_EXISTING is known.  The 9x family lacks the call. */
+BOOL MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags);
+
+/* ---- Runtime library file streams under narrow names (crt.cpp) -------- */
+
+#define _SH_DENYNO 0x40
+
+/* fopen with a share flag; the name is in the ANSI code page. */
+FILE* _fsopen(const char* fileName, const char* mode, int shareFlag);
 
 /* ---- Time (time.cpp) -------------------------------------------------- */
 

@@ -1,0 +1,440 @@
+// registry.cpp - the Win32 registry calls of the emulated machine.
+//
+// Key handles come from the process-wide handle table; the predefined keys
+// are fixed values that name the store's roots and views.  Names are UTF-16
+// throughout; the narrow forms read and write ISO-8859-1 names, and the
+// string data of the narrow forms (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ) is
+// converted the same way, so that the store always holds UTF-16 strings
+// and a value written by one form reads back through the other.
+#include <string.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/posix/handles.h"
+#include "platform/posix/registry_store.h"
+
+namespace {
+
+using zvp::reg::KeyId;
+using zvp::reg::NameRef;
+using zvp::reg::ValueView;
+
+constexpr DWORD kDelete = 0x00010000;
+constexpr DWORD kWriteDac = 0x00040000;
+constexpr DWORD kWriteOwner = 0x00080000;
+constexpr DWORD kMaximumAllowed = 0x02000000;
+constexpr DWORD kGenericAll = 0x10000000;
+constexpr DWORD kGenericExecute = 0x20000000;
+constexpr DWORD kGenericWrite = 0x40000000;
+constexpr DWORD kGenericRead = 0x80000000;
+constexpr DWORD kWow64Flags = 0x00000300;
+constexpr DWORD kWriteRights =
+    KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | kDelete | kWriteDac | kWriteOwner;
+constexpr DWORD kOpenLinkOption = 0x00000008;
+
+// Windows' limits on names, in characters.
+constexpr size_t kMaxKeyNameLength = 255;
+constexpr size_t kMaxValueNameLength = 16383;
+
+class RegistryKey : public zvp::KernelObject {
+  public:
+    RegistryKey(KeyId id, DWORD access)
+        : KernelObject(zvp::ObjectKind::RegistryKey), id(id), access(access) {}
+    const KeyId id;
+    const DWORD access;
+};
+
+struct OpenedKey {
+    KeyId id;
+    DWORD access;
+};
+
+// The key that a handle names, and the access the handle grants.
+DWORD KeyOf(HKEY key, OpenedKey* opened) {
+    zvp::reg::Root root;
+    if (key == HKEY_LOCAL_MACHINE) {
+        root = zvp::reg::Root::LocalMachine;
+    } else if (key == HKEY_CLASSES_ROOT) {
+        root = zvp::reg::Root::ClassesRoot;
+    } else if (key == HKEY_CURRENT_USER) {
+        root = zvp::reg::Root::CurrentUser;
+    } else if (key == HKEY_USERS) {
+        root = zvp::reg::Root::Users;
+    } else {
+        auto object = zvp::LookupHandleAs<RegistryKey>(reinterpret_cast<HANDLE>(key),
+                                                       zvp::ObjectKind::RegistryKey);
+        if (!object) return ERROR_INVALID_HANDLE;
+        opened->id = object->id;
+        opened->access = object->access;
+        return ERROR_SUCCESS;
+    }
+    // The predefined keys are open with all the access the store allows.
+    bool readOnly = false;
+    DWORD error = zvp::reg::RootKey(root, &opened->id, &readOnly);
+    opened->access = readOnly ? DWORD(KEY_READ) : DWORD(KEY_ALL_ACCESS);
+    return error;
+}
+
+bool IsPredefined(HKEY key) {
+    return key == HKEY_LOCAL_MACHINE || key == HKEY_CLASSES_ROOT || key == HKEY_CURRENT_USER ||
+           key == HKEY_USERS;
+}
+
+// The rights a requested access mask stands for.
+DWORD MapAccess(REGSAM requested) {
+    DWORD access = requested & 0x001FFFFF & ~kWow64Flags;
+    if (requested & (kGenericRead | kGenericExecute)) access |= KEY_READ;
+    if (requested & kGenericWrite) access |= KEY_WRITE;
+    if (requested & kGenericAll) access |= KEY_ALL_ACCESS;
+    if (requested & kMaximumAllowed) {
+        KeyId ignored;
+        bool readOnly = false;
+        zvp::reg::RootKey(zvp::reg::Root::LocalMachine, &ignored, &readOnly);
+        access |= readOnly ? DWORD(KEY_READ) : DWORD(KEY_ALL_ACCESS);
+    }
+    return access;
+}
+
+// Splits a key path at its backslashes.  Empty or null is the key itself;
+// one trailing backslash is allowed, a leading one or an empty name between
+// two is not.
+DWORD SplitPath(const char16_t* path, std::vector<NameRef>* parts) {
+    parts->clear();
+    if (!path || !*path) return ERROR_SUCCESS;
+    if (*path == u'\\') return ERROR_BAD_PATHNAME;
+    const char16_t* start = path;
+    for (const char16_t* p = path;; ++p) {
+        if (*p != u'\\' && *p != 0) continue;
+        size_t length = size_t(p - start);
+        if (length == 0) {
+            if (*p == 0) break;
+            return ERROR_BAD_PATHNAME;
+        }
+        if (length > kMaxKeyNameLength) return ERROR_INVALID_PARAMETER;
+        parts->push_back(NameRef{start, length});
+        if (*p == 0) break;
+        start = p + 1;
+    }
+    return ERROR_SUCCESS;
+}
+
+size_t Length(const char16_t* text) {
+    size_t n = 0;
+    while (text[n]) ++n;
+    return n;
+}
+
+// A value name; null is the unnamed value, as the empty name is.
+DWORD ValueName(const char16_t* name, NameRef* ref) {
+    ref->text = name ? name : u"";
+    ref->length = name ? Length(name) : 0;
+    return ref->length > kMaxValueNameLength ? DWORD(ERROR_INVALID_PARAMETER) : DWORD(ERROR_SUCCESS);
+}
+
+// Narrow text of the ANSI code page (ISO-8859-1) as UTF-16, unit for byte.
+struct Widened {
+    explicit Widened(const char* narrow) : isNull(narrow == nullptr) {
+        if (narrow)
+            for (; *narrow; ++narrow) text += char16_t(static_cast<unsigned char>(*narrow));
+    }
+    const char16_t* get() const { return isNull ? nullptr : text.c_str(); }
+    std::u16string text;
+    bool isNull;
+};
+
+// One UTF-16 unit in the ANSI code page.
+char NarrowUnit(char16_t unit) { return unit <= 0xFF ? char(unit) : '?'; }
+
+void CopyName(char16_t* out, const char16_t* name, size_t length) {
+    memcpy(out, name, length * sizeof(char16_t));
+    out[length] = 0;
+}
+
+void CopyName(char* out, const char16_t* name, size_t length) {
+    for (size_t i = 0; i < length; ++i) out[i] = NarrowUnit(name[i]);
+    out[length] = 0;
+}
+
+bool IsStringType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
+
+// What a value's data comes to in the form the caller reads: the narrow
+// forms get string data in the ANSI code page, one byte per stored unit.
+struct DataOut {
+    LPDWORD type;
+    LPBYTE data;
+    LPDWORD size;
+    bool narrow;
+};
+
+DWORD DeliverData(const DataOut& out, const ValueView& value) {
+    bool convert = out.narrow && IsStringType(value.type);
+    size_t needed = convert ? value.size / 2 : value.size;
+    if (needed > 0xFFFFFFFFu) return ERROR_NOT_ENOUGH_MEMORY;
+    if (out.type) *out.type = value.type;
+    if (out.data) {
+        if (*out.size < needed) {
+            *out.size = DWORD(needed);
+            return ERROR_MORE_DATA;
+        }
+        if (convert) {
+            for (size_t i = 0; i < needed; ++i)
+                out.data[i] = BYTE(NarrowUnit(char16_t(value.data[2 * i] | value.data[2 * i + 1] << 8)));
+        } else if (needed) {
+            memcpy(out.data, value.data, needed);
+        }
+    }
+    if (out.size) *out.size = DWORD(needed);
+    return ERROR_SUCCESS;
+}
+
+DWORD DeliverQueried(void* context, const ValueView& value) {
+    return DeliverData(*static_cast<DataOut*>(context), value);
+}
+
+HKEY NewHandle(KeyId id, DWORD access) {
+    return reinterpret_cast<HKEY>(zvp::InsertHandle(std::make_shared<RegistryKey>(id, access)));
+}
+
+LSTATUS CreateKey(HKEY key, const char16_t* subKey, DWORD options, REGSAM requested, PHKEY result,
+                  LPDWORD disposition) {
+    if (!result) return ERROR_INVALID_PARAMETER;
+    *result = nullptr;
+    if (!subKey || options != REG_OPTION_NON_VOLATILE) return ERROR_INVALID_PARAMETER;
+    OpenedKey parent;
+    DWORD error = KeyOf(key, &parent);
+    if (error != ERROR_SUCCESS) return LSTATUS(error);
+    std::vector<NameRef> parts;
+    error = SplitPath(subKey, &parts);
+    if (error != ERROR_SUCCESS) return LSTATUS(error);
+    DWORD access = MapAccess(requested);
+    KeyId id;
+    bool created = false;
+    // Creating a key needs the right on the handle it is created through.
+    error = zvp::reg::CreateKey(parent.id, parts.data(), parts.size(), (access & kWriteRights) != 0,
+                                (parent.access & KEY_CREATE_SUB_KEY) != 0, &id, &created);
+    if (error != ERROR_SUCCESS) return LSTATUS(error);
+    HKEY handle = NewHandle(id, access);
+    if (!handle) return ERROR_NOT_ENOUGH_MEMORY;
+    *result = handle;
+    if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+    return ERROR_SUCCESS;
+}
+
+LSTATUS OpenKey(HKEY key, const char16_t* subKey, DWORD options, REGSAM requested, PHKEY result) {
+    if (!result) return ERROR_INVALID_PARAMETER;
+    *result = nullptr;
+    if (options & ~kOpenLinkOption) return ERROR_INVALID_PARAMETER;
+    OpenedKey parent;
+    DWORD error = KeyOf(key, &parent);
+    if (error != ERROR_SUCCESS) return LSTATUS(error);
+    std::vector<NameRef> parts;
+    error = SplitPath(subKey, &parts);
+    if (error != ERROR_SUCCESS) return LSTATUS(error);
+    DWORD access = MapAccess(requested);
+    KeyId id;
+    error = zvp::reg::OpenKey(parent.id, parts.data(), parts.size(), (access & kWriteRights) != 0,
+                              &id);
+    if (error != ERROR_SUCCESS) return LSTATUS(error);
+    HKEY handle = NewHandle(id, access);
+    if (!handle) return ERROR_NOT_ENOUGH_MEMORY;
+    *result = handle;
+    return ERROR_SUCCESS;
+}
+
+LSTATUS SetValue(HKEY key, const char16_t* valueName, DWORD type, const BYTE* data, DWORD size) {
+    if (!data && size) return ERROR_INVALID_PARAMETER;
+    OpenedKey opened;
+    DWORD error = KeyOf(key, &opened);
+    if (error != ERROR_SUCCESS) return LSTATUS(error);
+    if (!(opened.access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
+    NameRef name;
+    error = ValueName(valueName, &name);
+    if (error != ERROR_SUCCESS) return LSTATUS(error);
+    return LSTATUS(zvp::reg::SetValue(opened.id, name, type, data, size));
+}
+
+LSTATUS QueryValue(HKEY key, const char16_t* valueName, LPDWORD reserved, LPDWORD type,
+                   LPBYTE data, LPDWORD size, bool narrow) {
+    if (reserved || (data && !size)) return ERROR_INVALID_PARAMETER;
+    OpenedKey opened;
+    DWORD error = KeyOf(key, &opened);
+    if (error != ERROR_SUCCESS) return LSTATUS(error);
+    if (!(opened.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
+    NameRef name;
+    error = ValueName(valueName, &name);
+    if (error != ERROR_SUCCESS) return LSTATUS(error);
+    DataOut out = {type, data, size, narrow};
+    return LSTATUS(zvp::reg::QueryValue(opened.id, name, DeliverQueried, &out));
+}
+
+template <class Char>
+LSTATUS EnumKey(HKEY key, DWORD index, Char* name, LPDWORD nameLength, LPDWORD reserved,
+                Char* keyClass, LPDWORD classLength, PFILETIME lastWriteTime) {
+    if (!name || !nameLength || reserved || (keyClass && !classLength))
+        return ERROR_INVALID_PARAMETER;
+    OpenedKey opened;
+    DWORD error = KeyOf(key, &opened);
+    if (error != ERROR_SUCCESS) return LSTATUS(error);
+    if (!(opened.access & KEY_ENUMERATE_SUB_KEYS)) return ERROR_ACCESS_DENIED;
+    std::u16string found;
+    error = zvp::reg::EnumKey(opened.id, index, &found);
+    if (error != ERROR_SUCCESS) return LSTATUS(error);
+    // The capacity counts the terminator; the length returned does not.
+    if (found.size() + 1 > *nameLength) return ERROR_MORE_DATA;
+    CopyName(name, found.data(), found.size());
+    *nameLength = DWORD(found.size());
+    // Keys have no class, and no write time is kept.
+    if (keyClass) {
+        if (*classLength < 1) return ERROR_MORE_DATA;
+        keyClass[0] = 0;
+    }
+    if (classLength) *classLength = 0;
+    if (lastWriteTime) lastWriteTime->dwLowDateTime = lastWriteTime->dwHighDateTime = 0;
+    return ERROR_SUCCESS;
+}
+
+template <class Char>
+struct EnumeratedValue {
+    Char* name;
+    LPDWORD nameLength;
+    DataOut out;
+};
+
+template <class Char>
+DWORD DeliverEnumerated(void* context, const ValueView& value) {
+    auto* target = static_cast<EnumeratedValue<Char>*>(context);
+    if (value.nameLength + 1 > *target->nameLength) return ERROR_MORE_DATA;
+    CopyName(target->name, value.name, value.nameLength);
+    *target->nameLength = DWORD(value.nameLength);
+    return DeliverData(target->out, value);
+}
+
+template <class Char>
+LSTATUS EnumValue(HKEY key, DWORD index, Char* valueName, LPDWORD valueNameLength,
+                  LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD dataSize) {
+    if (!valueName || !valueNameLength || reserved || (data && !dataSize))
+        return ERROR_INVALID_PARAMETER;
+    OpenedKey opened;
+    DWORD error = KeyOf(key, &opened);
+    if (error != ERROR_SUCCESS) return LSTATUS(error);
+    if (!(opened.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
+    EnumeratedValue<Char> target = {valueName, valueNameLength,
+                                    DataOut{type, data, dataSize, sizeof(Char) == 1}};
+    return LSTATUS(zvp::reg::EnumValue(opened.id, index, DeliverEnumerated<Char>, &target));
+}
+
+LSTATUS DeleteKey(HKEY key, const char16_t* subKey, bool subtree) {
+    if (!subKey) return ERROR_INVALID_PARAMETER;
+    // As on Windows, the right to delete is checked on the key deleted (here:
+    // the store's), not on the handle it is named through.
+    OpenedKey parent;
+    DWORD error = KeyOf(key, &parent);
+    if (error != ERROR_SUCCESS) return LSTATUS(error);
+    std::vector<NameRef> parts;
+    error = SplitPath(subKey, &parts);
+    if (error != ERROR_SUCCESS) return LSTATUS(error);
+    return LSTATUS(zvp::reg::DeleteKey(parent.id, parts.data(), parts.size(), subtree));
+}
+
+// String data from a narrow form: each byte becomes one stored unit.
+std::vector<BYTE> WidenData(const BYTE* data, DWORD size) {
+    std::vector<BYTE> wide(size_t(size) * 2);
+    for (DWORD i = 0; i < size; ++i) wide[2 * size_t(i)] = data[i];
+    return wide;
+}
+
+}  // namespace
+
+LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD options, REGSAM access,
+                        LPSECURITY_ATTRIBUTES, PHKEY result, LPDWORD disposition) {
+    if (zvp::WideCallUnavailable()) return ERROR_CALL_NOT_IMPLEMENTED;
+    return CreateKey(key, subKey, options, access, result, disposition);
+}
+
+LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD options, REGSAM access,
+                        LPSECURITY_ATTRIBUTES, PHKEY result, LPDWORD disposition) {
+    Widened path(subKey);
+    return CreateKey(key, path.get(), options, access, result, disposition);
+}
+
+LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result) {
+    if (zvp::WideCallUnavailable()) return ERROR_CALL_NOT_IMPLEMENTED;
+    return OpenKey(key, subKey, options, access, result);
+}
+
+LSTATUS RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result) {
+    Widened path(subKey);
+    return OpenKey(key, path.get(), options, access, result);
+}
+
+LSTATUS RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD, DWORD type, const BYTE* data,
+                       DWORD size) {
+    if (zvp::WideCallUnavailable()) return ERROR_CALL_NOT_IMPLEMENTED;
+    return SetValue(key, valueName, type, data, size);
+}
+
+LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE* data,
+                       DWORD size) {
+    Widened name(valueName);
+    if (!IsStringType(type) || !data) return SetValue(key, name.get(), type, data, size);
+    if (size > 0x7FFFFFFFu) return ERROR_NOT_ENOUGH_MEMORY;
+    std::vector<BYTE> wide = WidenData(data, size);
+    return SetValue(key, name.get(), type, wide.data(), size * 2);
+}
+
+LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                         LPDWORD size) {
+    if (zvp::WideCallUnavailable()) return ERROR_CALL_NOT_IMPLEMENTED;
+    return QueryValue(key, valueName, reserved, type, data, size, false);
+}
+
+LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                         LPDWORD size) {
+    Widened name(valueName);
+    return QueryValue(key, name.get(), reserved, type, data, size, true);
+}
+
+LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LPDWORD reserved,
+                      LPWSTR keyClass, LPDWORD classLength, PFILETIME lastWriteTime) {
+    if (zvp::WideCallUnavailable()) return ERROR_CALL_NOT_IMPLEMENTED;
+    return EnumKey<char16_t>(key, index, name, nameLength, reserved, keyClass, classLength,
+                             lastWriteTime);
+}
+
+LSTATUS RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPDWORD reserved,
+                      LPSTR keyClass, LPDWORD classLength, PFILETIME lastWriteTime) {
+    return EnumKey<char>(key, index, name, nameLength, reserved, keyClass, classLength,
+                         lastWriteTime);
+}
+
+LSTATUS RegEnumValueW(HKEY key, DWORD index, LPWSTR valueName, LPDWORD valueNameLength,
+                      LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD dataSize) {
+    if (zvp::WideCallUnavailable()) return ERROR_CALL_NOT_IMPLEMENTED;
+    return EnumValue<char16_t>(key, index, valueName, valueNameLength, reserved, type, data,
+                               dataSize);
+}
+
+LSTATUS RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameLength,
+                      LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD dataSize) {
+    return EnumValue<char>(key, index, valueName, valueNameLength, reserved, type, data, dataSize);
+}
+
+LSTATUS RegDeleteKeyW(HKEY key, LPCWSTR subKey) {
+    if (zvp::WideCallUnavailable()) return ERROR_CALL_NOT_IMPLEMENTED;
+    return DeleteKey(key, subKey, false);
+}
+
+LSTATUS RegDeleteKeyA(HKEY key, LPCSTR subKey) {
+    // The 9x family removes the whole subtree; NT refuses a key with subkeys.
+    Widened path(subKey);
+    return DeleteKey(key, path.get(), zvp::IsFamily9x());
+}
+
+LSTATUS RegCloseKey(HKEY key) {
+    if (IsPredefined(key)) return ERROR_SUCCESS;
+    HANDLE handle = reinterpret_cast<HANDLE>(key);
+    if (!zvp::LookupHandle(handle, zvp::ObjectKind::RegistryKey)) return ERROR_INVALID_HANDLE;
+    return zvp::RemoveHandle(handle) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}

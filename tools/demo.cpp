@@ -1,0 +1,182 @@
+// demo.cpp - `zv demo`: the road of one request through the library, step
+// by step, on the machine's registry.
+#include <limits.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "sample_greeter.h"
+#include "tools/support.h"
+
+namespace zvtool {
+namespace {
+
+const char kProgId[] = "ZVSample.Greeter.1";
+const char kClsid[] = "{60F0173A-E9CD-4AD1-BC1E-A1F9003AE300}";
+
+int g_step = 0;
+
+void Step(const std::string& title) { printf("\n%d. %s\n", ++g_step, title.c_str()); }
+
+void Show(const std::string& text) {
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) printf("     %s\n", line.c_str());
+}
+
+bool Check(const std::string& what, HRESULT status) {
+    printf("   %s: %s\n", what.c_str(), StatusText(status).c_str());
+    return SUCCEEDED(status);
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void ShowTree(const std::string& keyText) {
+    KeyName key;
+    std::string drawing;
+    if (ParseKey(keyText, &key) && DrawTree(key, keyText, &drawing) == ERROR_SUCCESS)
+        Show(drawing);
+    else
+        Show(keyText + ": (no such key)");
+}
+
+std::string ReadDescription() {
+    ZVWCHAR value[256] = {};
+    std::u16string progId = Wide(kProgId);
+    if (FAILED(ZVGetRegistryEntry(HKEY_CLASSES_ROOT, progId.c_str(), nullptr, value)))
+        return "(none)";
+    return "\"" + Utf8(value) + "\"";
+}
+
+// The sample server: beside the build tree's tool, or installed beside the
+// library.
+std::string SampleServerPath() {
+    const char* configured = getenv("ZV_SAMPLE_SERVER");
+    if (configured && *configured) return configured;
+    if (std::filesystem::exists(ZV_SAMPLE_SERVER_BUILD_PATH)) return ZV_SAMPLE_SERVER_BUILD_PATH;
+    char self[PATH_MAX];
+    ssize_t length = readlink("/proc/self/exe", self, sizeof(self) - 1);
+    if (length > 0) {
+        self[length] = 0;
+        auto installed = std::filesystem::path(self).parent_path().parent_path() / "lib" / "zv" /
+                         "libzv_sample_server.so";
+        if (std::filesystem::exists(installed)) return installed.string();
+    }
+    return ZV_SAMPLE_SERVER_BUILD_PATH;
+}
+
+int Run(const std::string& workDir) {
+    const std::string server = SampleServerPath();
+    const std::u16string wServer = Wide(server), wProgId = Wide(kProgId), wClsid = Wide(kClsid);
+    printf("zv demo: one request through ZV, on the registry at %s\n", RegistryLocation().c_str());
+
+    Step("Register the sample server");
+    printf("   server: %s\n", server.c_str());
+    if (!Check("ZVRegisterComponent",
+               ZVRegisterComponent(wServer.c_str(), wProgId.c_str(), u"ZV sample greeter",
+                                   wClsid.c_str())))
+        return 1;
+    ShowTree(std::string("HKCR\\") + kProgId);
+    ShowTree(std::string("HKCR\\CLSID\\") + kClsid);
+
+    Step("Start the component runtime");
+    Check("ZVInitializeZCom", ZVInitializeZCom());
+
+    Step(std::string("Resolve the programmatic identifier ") + kProgId);
+    CLSID clsid = {};
+    bool ok = Check("ZVClsidFromProgId", ZVClsidFromProgId(wProgId.c_str(), &clsid));
+    if (ok) printf("   class: %s\n", ClsidText(clsid).c_str());
+
+    Step("Create a greeter and call it");
+    ISampleGreeter* greeter = nullptr;
+    if (ok) {
+        ok = Check("ZVCreateObject",
+                   ZVCreateObject(0, &clsid, nullptr, &IID_ISampleGreeter,
+                                  reinterpret_cast<void**>(&greeter)));
+    }
+    if (ok) {
+        ZVWCHAR greeting[64];
+        for (const char* name : {"world", "ZV"}) {
+            std::u16string wName = Wide(name);
+            if (SUCCEEDED(greeter->Greet(wName.c_str(), greeting, 64)))
+                printf("   Greet(\"%s\") -> \"%s\"\n", name, Utf8(greeting).c_str());
+        }
+        printf("   GreetingCount() -> %u\n", greeter->GreetingCount());
+        greeter->Release();
+    }
+
+    Step("Export the registration to a configuration file");
+    const std::string exported = "greeter.cfg";
+    std::u16string wExported = Wide(exported);
+    ok = Check("ZVExportRegistryEntry",
+               ZVExportRegistryEntry(HKEY_CLASSES_ROOT, wProgId.c_str(), wExported.c_str()));
+    if (ok) {
+        printf("   %s/%s:\n", workDir.c_str(), exported.c_str());
+        Show(ReadFile(exported));
+    }
+
+    Step("Import a changed file, keeping an undo file");
+    const std::string changed = "changed.cfg";
+    {
+        std::string text = ReadFile(exported);
+        size_t at = text.find("ZV sample greeter");
+        if (at != std::string::npos) text.replace(at, 17, "ZV sample greeter, changed");
+        std::ofstream(changed) << text;
+    }
+    printf("   description before: %s\n", ReadDescription().c_str());
+    std::u16string wChanged = Wide(changed);
+    Check("ZVImportRegistryEntry (undo on)", ZVImportRegistryEntry(wChanged.c_str(), 1));
+    printf("   description after:  %s\n", ReadDescription().c_str());
+    // The undo file is the import file's name with its first character
+    // replaced by "~".
+    const std::string undo = "~" + changed.substr(1);
+    printf("   undo file %s:\n", undo.c_str());
+    Show(ReadFile(undo));
+
+    Step("Restore from the undo file");
+    std::u16string wUndo = Wide("./" + undo);
+    Check("ZVImportRegistryEntry", ZVImportRegistryEntry(wUndo.c_str(), 0));
+    printf("   description now:    %s\n", ReadDescription().c_str());
+
+    Step("Stop the component runtime and unregister");
+    Check("ZVUninitializeZCom (releases the factory, closes the server)", ZVUninitializeZCom());
+    Check("ZVUnregisterComponent", ZVUnregisterComponent(wProgId.c_str(), wClsid.c_str()));
+    ShowTree(std::string("HKCR\\") + kProgId);
+    ShowTree(std::string("HKCR\\CLSID\\") + kClsid);
+    printf("\ndone: the registry holds nothing of the demo any more.\n");
+    return 0;
+}
+
+}  // namespace
+
+int Demo(const std::vector<std::string>& args) {
+    if (!args.empty()) {
+        fprintf(stderr, "zv: demo takes no arguments\n(see zv --help)\n");
+        return 2;
+    }
+    // The demo's files live in a directory of their own, removed at the end.
+    char pattern[] = "/tmp/zv-demo-XXXXXX";
+    if (!mkdtemp(pattern)) {
+        perror("zv: demo directory");
+        return 1;
+    }
+    std::string workDir = pattern;
+    std::string previous = std::filesystem::current_path().string();
+    std::filesystem::current_path(workDir);
+    int result = Run(workDir);
+    std::filesystem::current_path(previous);
+    std::error_code ignored;
+    std::filesystem::remove_all(workDir, ignored);
+    return result;
+}
+
+}  // namespace zvtool
