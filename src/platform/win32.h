@@ -246,6 +246,7 @@ inline DWORD GetCurrentThreadId(void) {
     return id != 0 ? id : zvp::FetchCurrentThreadId();
 }
 HANDLE GetCurrentProcess(void);
+DWORD GetCurrentProcessId(void);
 BOOL TerminateProcess(HANDLE process, UINT exitCode);
 void Sleep(DWORD milliseconds);
 

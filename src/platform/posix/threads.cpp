@@ -311,6 +311,8 @@ HANDLE GetCurrentThread(void) { return reinterpret_cast<HANDLE>(intptr_t(-2)); }
 
 HANDLE GetCurrentProcess(void) { return reinterpret_cast<HANDLE>(intptr_t(-1)); }
 
+DWORD GetCurrentProcessId(void) { return DWORD(getpid()); }
+
 uintptr_t _beginthreadex(void*, unsigned stackSize, unsigned(ZV_STDCALL* start)(void*), void* arg,
                          unsigned initFlag, unsigned* threadId) {
     using namespace zvp;
