@@ -24,26 +24,26 @@ std::u16string Format(const char16_t* format, ...) {
 
 // The same conversion through the host's narrow formatter and ours.
 template <class T>
-void ExpectLikeHost(const char* spec, T value) {
+void ExpectLikeHost(const char* format, T value) {
     char narrow[512];
-    snprintf(narrow, sizeof(narrow), spec, value);
-    std::u16string wideSpec = zvtest::W(spec);
+    snprintf(narrow, sizeof(narrow), format, value);
+    std::u16string wideFormat = zvtest::W(format);
     char16_t wide[512];
-    int n = _snwprintf(wide, 512, wideSpec.c_str(), value);
-    EXPECT_EQ(n, int(strlen(narrow))) << spec;
-    EXPECT_EQ(zvtest::N(wide), std::string(narrow)) << spec;
+    int n = _snwprintf(wide, 512, wideFormat.c_str(), value);
+    EXPECT_EQ(n, int(strlen(narrow))) << format;
+    EXPECT_EQ(zvtest::N(wide), std::string(narrow)) << format;
 }
 
 }  // namespace
 
 TEST(WideFormatter, IntegersFollowPrintfRules) {
-    for (const char* spec : {"%d", "%i", "%5d", "%-5d|", "%05d", "%+d", "% d", "%.3d", "%8.3d", "%-+8.3d|",
+    for (const char* format : {"%d", "%i", "%5d", "%-5d|", "%05d", "%+d", "% d", "%.3d", "%8.3d", "%-+8.3d|",
                              "%.0d", "%+.0d", "%05.1d", "%x", "%X", "%#x", "%#X", "%#o", "%o", "%#.0o",
                              "%08x", "%#08x", "%-#8x|", "%u", "%10u", "%#5x"}) {
-        for (int value : {0, 1, -1, 42, -42, 420, INT_MAX, INT_MIN}) ExpectLikeHost(spec, value);
+        for (int value : {0, 1, -1, 42, -42, 420, INT_MAX, INT_MIN}) ExpectLikeHost(format, value);
     }
-    for (const char* spec : {"%ld", "%lu", "%lx", "%lld", "%llx", "%#llo", "%-20lld|"}) {
-        for (long long value : {0LL, -1LL, LLONG_MAX, LLONG_MIN, 1234567890123LL}) ExpectLikeHost(spec, value);
+    for (const char* format : {"%ld", "%lu", "%lx", "%lld", "%llx", "%#llo", "%-20lld|"}) {
+        for (long long value : {0LL, -1LL, LLONG_MAX, LLONG_MIN, 1234567890123LL}) ExpectLikeHost(format, value);
     }
     ExpectLikeHost("%hd", 70000);   // cut to short
     ExpectLikeHost("%hu", -1);
@@ -57,10 +57,10 @@ TEST(WideFormatter, IntegersFollowPrintfRules) {
 }
 
 TEST(WideFormatter, FloatingPointAndPointersMatchTheHost) {
-    for (const char* spec : {"%f", "%.2f", "%10.3f", "%-10.1f|", "%+e", "%E", "%g", "%G", "%#g", "%010.2f",
+    for (const char* format : {"%f", "%.2f", "%10.3f", "%-10.1f|", "%+e", "%E", "%g", "%G", "%#g", "%010.2f",
                              "%a", "%.0f", "%#.0f", "% f"}) {
         for (double value : {0.0, -0.0, 1.5, -2.25, 1e300, 3.14159265358979, 1.0 / 0.0, -1.0 / 0.0})
-            ExpectLikeHost(spec, value);
+            ExpectLikeHost(format, value);
     }
     ExpectLikeHost("%Lf", 2.5L);
     int local = 0;

@@ -54,7 +54,7 @@ class Output {
 
 enum class Size { Default, Char, Short, Long, LongLong, IntMax, SizeT, PtrDiff, LongDouble, Int32, Int64, Pointer, Wide };
 
-struct Spec {
+struct Directive {
     bool left = false, plus = false, space = false, alternate = false, zero = false;
     size_t width = 0;
     int precision = -1;  // -1: none given
@@ -62,35 +62,35 @@ struct Spec {
     char16_t conversion = 0;
 };
 
-void Pad(Output& out, size_t used, const Spec& spec, char16_t unit = u' ') {
-    if (spec.width > used) out.Repeat(unit, spec.width - used);
+void Pad(Output& out, size_t used, const Directive& directive, char16_t unit = u' ') {
+    if (directive.width > used) out.Repeat(unit, directive.width - used);
 }
 
 // Text fields (%s, %c): width pads with blanks on the left or right.
 template <class C>
-void PutText(Output& out, const Spec& spec, const C* text, size_t length) {
-    if (!spec.left) Pad(out, length, spec);
+void PutText(Output& out, const Directive& directive, const C* text, size_t length) {
+    if (!directive.left) Pad(out, length, directive);
     for (size_t i = 0; i < length; ++i) {
         if (sizeof(C) == 1)
             out.Put(char16_t(static_cast<unsigned char>(text[i])));
         else
             out.Put(char16_t(text[i]));
     }
-    if (spec.left) Pad(out, length, spec);
+    if (directive.left) Pad(out, length, directive);
 }
 
 template <class C>
-void PutString(Output& out, const Spec& spec, const C* text) {
+void PutString(Output& out, const Directive& directive, const C* text) {
     static const C null[] = {'(', 'n', 'u', 'l', 'l', ')', 0};
     if (!text) text = null;
     size_t length = 0;
     // The precision bounds how far the text is read, as well as written.
-    while ((spec.precision < 0 || length < size_t(spec.precision)) && text[length]) ++length;
-    PutText(out, spec, text, length);
+    while ((directive.precision < 0 || length < size_t(directive.precision)) && text[length]) ++length;
+    PutText(out, directive, text, length);
 }
 
-void PutInteger(Output& out, const Spec& spec, unsigned long long magnitude, bool negative) {
-    char16_t conversion = spec.conversion;
+void PutInteger(Output& out, const Directive& directive, unsigned long long magnitude, bool negative) {
+    char16_t conversion = directive.conversion;
     bool isSigned = conversion == u'd' || conversion == u'i';
     unsigned base = conversion == u'o' ? 8 : (conversion == u'x' || conversion == u'X') ? 16 : 10;
     const char* digitSet = conversion == u'X' ? "0123456789ABCDEF" : "0123456789abcdef";
@@ -99,29 +99,29 @@ void PutInteger(Output& out, const Spec& spec, unsigned long long magnitude, boo
     size_t count = 0;
     for (unsigned long long v = magnitude; v != 0; v /= base) digits[count++] = digitSet[v % base];
     // A precision of 0 prints nothing for the value 0; otherwise one digit.
-    if (magnitude == 0 && spec.precision != 0) digits[count++] = '0';
+    if (magnitude == 0 && directive.precision != 0) digits[count++] = '0';
 
-    size_t zeros = spec.precision > 0 && size_t(spec.precision) > count ? size_t(spec.precision) - count : 0;
+    size_t zeros = directive.precision > 0 && size_t(directive.precision) > count ? size_t(directive.precision) - count : 0;
     // '#' with octal: the first digit is a 0.
-    if (spec.alternate && base == 8 && zeros == 0 && (count == 0 || digits[count - 1] != '0')) zeros = 1;
+    if (directive.alternate && base == 8 && zeros == 0 && (count == 0 || digits[count - 1] != '0')) zeros = 1;
 
     char16_t sign = 0;
-    if (isSigned) sign = negative ? u'-' : spec.plus ? u'+' : spec.space ? u' ' : 0;
+    if (isSigned) sign = negative ? u'-' : directive.plus ? u'+' : directive.space ? u' ' : 0;
     const char16_t* prefix = nullptr;
-    if (spec.alternate && base == 16 && magnitude != 0) prefix = conversion == u'X' ? u"0X" : u"0x";
+    if (directive.alternate && base == 16 && magnitude != 0) prefix = conversion == u'X' ? u"0X" : u"0x";
 
     size_t used = (sign ? 1 : 0) + (prefix ? 2 : 0) + zeros + count;
-    bool zeroFill = spec.zero && !spec.left && spec.precision < 0;
-    if (!spec.left && !zeroFill) Pad(out, used, spec);
+    bool zeroFill = directive.zero && !directive.left && directive.precision < 0;
+    if (!directive.left && !zeroFill) Pad(out, used, directive);
     if (sign) out.Put(sign);
     if (prefix) {
         out.Put(prefix[0]);
         out.Put(prefix[1]);
     }
-    if (zeroFill) Pad(out, used, spec, u'0');
+    if (zeroFill) Pad(out, used, directive, u'0');
     out.Repeat(u'0', zeros);
     while (count > 0) out.Put(char16_t(digits[--count]));
-    if (spec.left) Pad(out, used, spec);
+    if (directive.left) Pad(out, used, directive);
 }
 
 // Floating point and pointers: the host's narrow formatter makes the
@@ -148,20 +148,20 @@ std::string HostText(const char* format, ...) {
 }
 
 // Zeros of the 0 flag go after the sign and any 0x prefix.
-void PutPadded(Output& out, const Spec& spec, const std::string& text, bool zeroFillAllowed) {
+void PutPadded(Output& out, const Directive& directive, const std::string& text, bool zeroFillAllowed) {
     size_t used = text.size();
-    bool zeroFill = spec.zero && !spec.left && zeroFillAllowed;
-    if (!spec.left && !zeroFill) Pad(out, used, spec);
+    bool zeroFill = directive.zero && !directive.left && zeroFillAllowed;
+    if (!directive.left && !zeroFill) Pad(out, used, directive);
     size_t lead = 0;
     if (zeroFill) {
         if (lead < used && (text[0] == '-' || text[0] == '+' || text[0] == ' ')) lead = 1;
         if (lead + 1 < used && text[lead] == '0' && (text[lead + 1] == 'x' || text[lead + 1] == 'X'))
             lead += 2;
         out.PutNarrow(text.data(), lead);
-        Pad(out, used, spec, u'0');
+        Pad(out, used, directive, u'0');
     }
     out.PutNarrow(text.data() + lead, used - lead);
-    if (spec.left) Pad(out, used, spec);
+    if (directive.left) Pad(out, used, directive);
 }
 
 // Reads a decimal number of the format, saturating far above any real
@@ -247,53 +247,53 @@ unsigned long long UnsignedArgument(Size size, va_list* args) {
 
 // The host format for a floating-point conversion, flags and
 // precision included, width left out.
-std::string HostFormat(const Spec& spec) {
+std::string HostFormat(const Directive& directive) {
     std::string format = "%";
-    if (spec.plus) format += '+';
-    if (spec.space) format += ' ';
-    if (spec.alternate) format += '#';
-    if (spec.precision >= 0) format += "." + std::to_string(spec.precision);
-    if (spec.size == Size::LongDouble) format += 'L';
-    format += char(spec.conversion);
+    if (directive.plus) format += '+';
+    if (directive.space) format += ' ';
+    if (directive.alternate) format += '#';
+    if (directive.precision >= 0) format += "." + std::to_string(directive.precision);
+    if (directive.size == Size::LongDouble) format += 'L';
+    format += char(directive.conversion);
     return format;
 }
 
 // Formats one conversion; false when its arguments cannot be formatted.
-bool Convert(Output& out, Spec& spec, va_list* args) {
-    switch (spec.conversion) {
+bool Convert(Output& out, Directive& directive, va_list* args) {
+    switch (directive.conversion) {
         case u'%': out.Put(u'%'); return true;
         case u'd':
         case u'i': {
-            long long value = SignedArgument(spec.size, args);
+            long long value = SignedArgument(directive.size, args);
             unsigned long long magnitude = value < 0 ? 0ull - static_cast<unsigned long long>(value)
                                                      : static_cast<unsigned long long>(value);
-            PutInteger(out, spec, magnitude, value < 0);
+            PutInteger(out, directive, magnitude, value < 0);
             return true;
         }
         case u'u':
         case u'o':
         case u'x':
-        case u'X': PutInteger(out, spec, UnsignedArgument(spec.size, args), false); return true;
+        case u'X': PutInteger(out, directive, UnsignedArgument(directive.size, args), false); return true;
         case u'c':
         case u'C': {
-            bool narrow = spec.size == Size::Short || (spec.conversion == u'C' && spec.size != Size::Long &&
-                                                       spec.size != Size::Wide);
+            bool narrow = directive.size == Size::Short || (directive.conversion == u'C' && directive.size != Size::Long &&
+                                                       directive.size != Size::Wide);
             int value = va_arg(*args, int);
             char16_t unit = narrow ? char16_t(static_cast<unsigned char>(value)) : char16_t(value);
-            PutText(out, spec, &unit, 1);
+            PutText(out, directive, &unit, 1);
             return true;
         }
         case u's':
         case u'S': {
-            bool narrow = spec.size == Size::Short || (spec.conversion == u'S' && spec.size != Size::Long &&
-                                                       spec.size != Size::Wide);
+            bool narrow = directive.size == Size::Short || (directive.conversion == u'S' && directive.size != Size::Long &&
+                                                       directive.size != Size::Wide);
             if (narrow)
-                PutString(out, spec, va_arg(*args, const char*));
+                PutString(out, directive, va_arg(*args, const char*));
             else
-                PutString(out, spec, va_arg(*args, const WCHAR*));
+                PutString(out, directive, va_arg(*args, const WCHAR*));
             return true;
         }
-        case u'p': PutPadded(out, spec, HostText("%p", va_arg(*args, void*)), false); return true;
+        case u'p': PutPadded(out, directive, HostText("%p", va_arg(*args, void*)), false); return true;
         case u'e':
         case u'E':
         case u'f':
@@ -302,14 +302,14 @@ bool Convert(Output& out, Spec& spec, va_list* args) {
         case u'G':
         case u'a':
         case u'A': {
-            if (spec.precision > kMaxFloatPrecision) return false;
-            std::string format = HostFormat(spec);
-            if (spec.size == Size::LongDouble) {
+            if (directive.precision > kMaxFloatPrecision) return false;
+            std::string format = HostFormat(directive);
+            if (directive.size == Size::LongDouble) {
                 long double value = va_arg(*args, long double);
-                PutPadded(out, spec, HostText(format.c_str(), value), std::isfinite(value));
+                PutPadded(out, directive, HostText(format.c_str(), value), std::isfinite(value));
             } else {
                 double value = va_arg(*args, double);
-                PutPadded(out, spec, HostText(format.c_str(), value), std::isfinite(value));
+                PutPadded(out, directive, HostText(format.c_str(), value), std::isfinite(value));
             }
             return true;
         }
@@ -327,47 +327,47 @@ bool Format(Output& out, const WCHAR* format, va_list* args) {
             continue;
         }
         const WCHAR* start = p++;
-        Spec spec;
+        Directive directive;
         for (;; ++p) {
-            if (*p == u'-') spec.left = true;
-            else if (*p == u'+') spec.plus = true;
-            else if (*p == u' ') spec.space = true;
-            else if (*p == u'#') spec.alternate = true;
-            else if (*p == u'0') spec.zero = true;
+            if (*p == u'-') directive.left = true;
+            else if (*p == u'+') directive.plus = true;
+            else if (*p == u' ') directive.space = true;
+            else if (*p == u'#') directive.alternate = true;
+            else if (*p == u'0') directive.zero = true;
             else break;
         }
         if (*p == u'*') {
             ++p;
             int width = va_arg(*args, int);
             if (width < 0) {
-                spec.left = true;
+                directive.left = true;
                 width = width == INT_MIN ? INT_MAX : -width;
             }
-            spec.width = size_t(width);
+            directive.width = size_t(width);
         } else {
-            ReadNumber(p, &spec.width);
+            ReadNumber(p, &directive.width);
         }
         if (*p == u'.') {
             ++p;
             if (*p == u'*') {
                 ++p;
                 int precision = va_arg(*args, int);
-                spec.precision = precision < 0 ? -1 : precision;
+                directive.precision = precision < 0 ? -1 : precision;
             } else {
                 size_t precision = 0;
                 ReadNumber(p, &precision);
-                spec.precision = int(precision);
+                directive.precision = int(precision);
             }
         }
-        spec.size = ReadSize(p);
+        directive.size = ReadSize(p);
         if (!IsConversion(*p)) {
             // Not a conversion: the text stands for itself.
             if (*p) ++p;
             while (start < p) out.Put(*start++);
             continue;
         }
-        spec.conversion = *p++;
-        if (!Convert(out, spec, args)) return false;
+        directive.conversion = *p++;
+        if (!Convert(out, directive, args)) return false;
     }
     return true;
 }
