@@ -19,6 +19,7 @@
 #include "frame/frame.h"
 #include "server/test_server.h"
 #include "support.h"
+#include "watchdog.h"
 
 namespace zvtest {
 
@@ -97,35 +98,6 @@ inline std::string LinkOfLength(const TempDir& dir, const std::string& target, s
     return link;
 }
 
-// Ends the process if a test has not finished in time, so that a deadlock
-// shows as a failure instead of a hang.
-class Watchdog {
-  public:
-    explicit Watchdog(std::chrono::seconds limit)
-        : thread_([this, limit] {
-              std::unique_lock<std::mutex> hold(lock_);
-              if (!done_.wait_for(hold, limit, [this] { return finished_; })) {
-                  fprintf(stderr, "watchdog: the test did not finish in time\n");
-                  abort();
-              }
-          }) {}
-    ~Watchdog() {
-        {
-            std::lock_guard<std::mutex> hold(lock_);
-            finished_ = true;
-        }
-        done_.notify_one();
-        thread_.join();
-    }
-    Watchdog(const Watchdog&) = delete;
-    Watchdog& operator=(const Watchdog&) = delete;
-
-  private:
-    std::mutex lock_;
-    std::condition_variable done_;
-    bool finished_ = false;
-    std::thread thread_;
-};
 
 }  // namespace zvtest
 

@@ -45,7 +45,7 @@ HRESULT Create(const CLSID& clsid, zvtest::ITestObject** object) {
 }  // namespace
 
 TEST(CreateObjectConcurrency, TwoFirstCreationsLoadTheServerOnce) {
-    zvtest::Watchdog watchdog(120s);
+    zvtest::Watchdog watchdog(120);
     TestServer server(ZV_TEST_SERVER_A);
     // DllGetClassObject takes its time, so the second thread arrives while
     // the first is still inside it.
@@ -92,7 +92,7 @@ TEST(CreateObjectConcurrency, TwoFirstCreationsLoadTheServerOnce) {
 }
 
 TEST(CreateObjectConcurrency, ManyThreadsCreateObjectsOfSeveralClasses) {
-    zvtest::Watchdog watchdog(120s);
+    zvtest::Watchdog watchdog(120);
     TestServer serverA(ZV_TEST_SERVER_A), serverB(ZV_TEST_SERVER_B);
     const int kClasses = 6, kThreads = 12, kRounds = 150;
     for (int c = 0; c < kClasses; ++c) {
@@ -144,7 +144,7 @@ TEST(CreateObjectConcurrency, ManyThreadsCreateObjectsOfSeveralClasses) {
 }
 
 TEST(ZComRuntimeConcurrency, CountAndAllocatorStayExactUnderManyThreads) {
-    zvtest::Watchdog watchdog(120s);
+    zvtest::Watchdog watchdog(120);
     const int kThreads = 12, kRounds = 500;
     std::atomic<int> wrong{0};
     StartLine start(kThreads);
