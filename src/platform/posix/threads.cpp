@@ -32,7 +32,7 @@ namespace zvp {
 // The kernel's thread id, asked once per thread: a gettid system call costs
 // about a microsecond here, a thread-local read about a nanosecond, and
 // every critical section and mutex asks on its fast path.
-__thread DWORD t_threadId = 0;
+__thread DWORD t_threadId __attribute__((tls_model("initial-exec"))) = 0;
 
 DWORD FetchCurrentThreadId(void) {
     t_threadId = DWORD(syscall(SYS_gettid));
