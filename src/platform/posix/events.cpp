@@ -60,13 +60,7 @@ DWORD Waitable::Wait(DWORD milliseconds) {
     return result;
 }
 
-DWORD Waitable::Block(Waiter* self, DWORD milliseconds) {
-    if (milliseconds == INFINITE) {
-        uint32_t state;
-        while ((state = LoadState(&self->state)) == kWaiting)
-            syscall(SYS_futex, &self->state, FUTEX_WAIT_PRIVATE, kWaiting, nullptr, nullptr, 0);
-        return ResultOf(state);
-    }
+timespec DeadlineAfter(DWORD milliseconds) {
     timespec deadline;
     clock_gettime(CLOCK_MONOTONIC, &deadline);
     deadline.tv_sec += milliseconds / 1000;
@@ -75,6 +69,17 @@ DWORD Waitable::Block(Waiter* self, DWORD milliseconds) {
         deadline.tv_nsec -= 1000000000L;
         ++deadline.tv_sec;
     }
+    return deadline;
+}
+
+DWORD Waitable::Block(Waiter* self, DWORD milliseconds) {
+    if (milliseconds == INFINITE) {
+        uint32_t state;
+        while ((state = LoadState(&self->state)) == kWaiting)
+            syscall(SYS_futex, &self->state, FUTEX_WAIT_PRIVATE, kWaiting, nullptr, nullptr, 0);
+        return ResultOf(state);
+    }
+    const timespec deadline = DeadlineAfter(milliseconds);
     for (;;) {
         uint32_t state = LoadState(&self->state);
         if (state != kWaiting) return ResultOf(state);
