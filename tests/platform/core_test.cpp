@@ -1,5 +1,5 @@
 // The platform layer's core: handle table, last error, version, critical
-// sections, interlocked operations, name conversions.
+// sections, name conversions.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -173,16 +173,6 @@ TEST(CriticalSectionStress, ManyThreadsKeepMutualExclusion) {
     EXPECT_EQ(counter, long(kThreads) * kRounds);
     EXPECT_EQ(section.LockCount, 0);
     DeleteCriticalSection(&section);
-}
-
-TEST(Interlocked, CompareExchangeAndExchangeAddReturnThePreviousValue) {
-    LONG value = 42;
-    EXPECT_EQ(InterlockedCompareExchange(&value, 7, 41), 42);
-    EXPECT_EQ(value, 42);
-    EXPECT_EQ(InterlockedCompareExchange(&value, 7, 42), 42);
-    EXPECT_EQ(value, 7);
-    EXPECT_EQ(InterlockedExchangeAdd(&value, 3), 7);
-    EXPECT_EQ(value, 10);
 }
 
 TEST(NameConversion, WideAndNarrowNamesBecomeTheSameUtf8) {
