@@ -16,13 +16,7 @@
 
 namespace {
 
-using zvtest::TempDir;
 using zvtest::W;
-
-bool Exists(const std::string& path) {
-    struct stat info;
-    return lstat(path.c_str(), &info) == 0;
-}
 
 enum Call { kCreateDirectory, kRemoveDirectory, kDeleteFile };
 
@@ -40,7 +34,7 @@ BOOL Attempt(Call call, const char* path, bool wide) {
 }  // namespace
 
 TEST(PlatformFiles, EveryFailureHasItsWin32ErrorAndChangesNothing) {
-    TempDir dir;
+    zvtest::TempDir dir;
     ASSERT_EQ(mkdir(dir.file("full").c_str(), 0700), 0);
     std::ofstream(dir.file("full/inside")) << "x";
     std::ofstream(dir.file("file")) << "x";
@@ -77,17 +71,17 @@ TEST(PlatformFiles, EveryFailureHasItsWin32ErrorAndChangesNothing) {
             EXPECT_EQ(GetLastError(), DWORD(wide && zvtest::Family9x() ? ERROR_CALL_NOT_IMPLEMENTED : c.error)) << c.path;
         }
     }
-    EXPECT_TRUE(Exists(dir.file("full/inside")));
-    EXPECT_TRUE(Exists(file));
-    EXPECT_FALSE(Exists(missing));
+    EXPECT_TRUE(std::filesystem::exists(dir.file("full/inside")));
+    EXPECT_TRUE(std::filesystem::exists(file));
+    EXPECT_FALSE(std::filesystem::exists(missing));
 
     // Names reach the host as UTF-8: narrow ones read as ISO-8859-1, wide
     // ones with characters beyond the BMP through their surrogate pairs.
     EXPECT_TRUE(CreateDirectoryA(dir.file("caf\xE9").c_str(), nullptr));
-    EXPECT_TRUE(Exists(dir.file("caf\xC3\xA9")));
+    EXPECT_TRUE(std::filesystem::exists(dir.file("caf\xC3\xA9")));
     if (!zvtest::Family9x()) {
         EXPECT_TRUE(CreateDirectoryW((W(dir.file("").c_str()) + u"\U0001F600").c_str(), nullptr));
-        EXPECT_TRUE(Exists(dir.file("\xF0\x9F\x98\x80")));
+        EXPECT_TRUE(std::filesystem::exists(dir.file("\xF0\x9F\x98\x80")));
     }
 }
 
@@ -144,7 +138,7 @@ TEST(PlatformFullPath, CapacityCountsTheTerminatorAndNullAllocates) {
 }
 
 TEST(PlatformFullPath, NarrowResultIsLatin1AndWideKeepsItsUnits) {
-    TempDir dir;
+    zvtest::TempDir dir;
     // U+00E9 fits ISO-8859-1; U+20AC does not.
     ASSERT_EQ(mkdir(dir.file("\xC3\xA9").c_str(), 0700), 0);
     ASSERT_EQ(mkdir(dir.file("\xC3\xA9/\xE2\x82\xAC").c_str(), 0700), 0);
