@@ -503,14 +503,7 @@ void Sleep(DWORD milliseconds) {
         for (;;) pause();
     }
     // Against a deadline, so that time spent suspended counts, as on Win32.
-    timespec deadline;
-    clock_gettime(CLOCK_MONOTONIC, &deadline);
-    deadline.tv_sec += milliseconds / 1000;
-    deadline.tv_nsec += long(milliseconds % 1000) * 1000000L;
-    if (deadline.tv_nsec >= 1000000000L) {
-        deadline.tv_nsec -= 1000000000L;
-        ++deadline.tv_sec;
-    }
+    const timespec deadline = zvp::DeadlineAfter(milliseconds);
     while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
     }
 }
