@@ -72,13 +72,6 @@ inline std::string Sz(HKEY root, const std::string& path, const char* name) {
     return type == REG_SZ ? std::string(buffer) : "<type " + std::to_string(type) + ">";
 }
 
-inline bool KeyExists(HKEY root, const std::string& path) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-    RegCloseKey(key);
-    return true;
-}
-
 // Runs body where file permissions are enforced.  As root (who may write
 // anything) it runs in a child process that has become the unprivileged
 // user 65534 and owns dir; the child's failures fail the calling test.

@@ -28,9 +28,6 @@ struct Five {
         loose = New(c, 50);
     }
     ~Five() { ZVDestroyContainer(c); }
-    ZVContainerObj* Find(uint32_t code, void* key = nullptr, ZVMatchFn search = nullptr) {
-        return ZVContainerFindObjAndLockEx(c, code, key, ZV_OBJLOCK_NONE, search);
-    }
 };
 
 }  // namespace
@@ -53,6 +50,9 @@ TEST(ContainerLookup, ContainsAndFindObjEx) {
     EXPECT_EQ(FIELD(f.c->cursor), nullptr);
 }
 
+// MATCH without a search function uses the container's match function; a
+// null cursor makes PREV start at the tail; PREV_OF a null key gives the
+// head; NEXT past the end gives -1 once, then the head.
 TEST(ContainerLookup, FindAndLockChoosesByEveryCodeAndMovesTheCursor) {
     Five f;
     const struct {
@@ -61,44 +61,32 @@ TEST(ContainerLookup, FindAndLockChoosesByEveryCodeAndMovesTheCursor) {
         ZVMatchFn search;
         ZVContainerObj* want;
     } cases[] = {
-        {ZV_CONTAINER_FIRST, nullptr, nullptr, f.o[0]},
-        {ZV_CONTAINER_MATCH, Key(30), nullptr, f.o[3]},  // the container's match function
-        {ZV_CONTAINER_MATCH, Key(15), Greater, f.o[2]},
-        {ZV_CONTAINER_OBJECT, f.o[4], nullptr, f.o[4]},
-        {ZV_CONTAINER_OBJECT, f.loose, nullptr, kNoObj},
-        {ZV_CONTAINER_PREV, nullptr, nullptr, f.o[4]},  // a null cursor: the tail
-        {ZV_CONTAINER_PREV, nullptr, nullptr, f.o[3]},
-        {ZV_CONTAINER_DATA, f.o[1]->data, nullptr, f.o[1]},
-        {ZV_CONTAINER_NEXT, nullptr, nullptr, f.o[2]},
-        {ZV_CONTAINER_SORTED, nullptr, nullptr, kNoObj},
-        {ZV_CONTAINER_NEXT_OF, f.o[2], nullptr, f.o[3]},
-        {ZV_CONTAINER_PREV_OF, f.o[2], nullptr, f.o[1]},
-        {ZV_CONTAINER_NEXT_OF, nullptr, nullptr, f.o[0]},
-        {ZV_CONTAINER_PREV_OF, nullptr, nullptr, f.o[0]},  // the head, not the tail
-        {99, nullptr, nullptr, kNoObj},
-        {ZV_CONTAINER_LAST, nullptr, nullptr, f.o[4]},
-        {ZV_CONTAINER_NEXT, nullptr, nullptr, kNoObj},  // past the end: -1 once,
-        {ZV_CONTAINER_NEXT, nullptr, nullptr, f.o[0]},  // then the head again
+        {ZV_CONTAINER_FIRST, nullptr, nullptr, f.o[0]},    {ZV_CONTAINER_MATCH, Key(30), nullptr, f.o[3]},
+        {ZV_CONTAINER_MATCH, Key(15), Greater, f.o[2]},    {ZV_CONTAINER_OBJECT, f.o[4], nullptr, f.o[4]},
+        {ZV_CONTAINER_OBJECT, f.loose, nullptr, kNoObj},   {ZV_CONTAINER_PREV, nullptr, nullptr, f.o[4]},
+        {ZV_CONTAINER_PREV, nullptr, nullptr, f.o[3]},     {ZV_CONTAINER_DATA, f.o[1]->data, nullptr, f.o[1]},
+        {ZV_CONTAINER_NEXT, nullptr, nullptr, f.o[2]},     {ZV_CONTAINER_SORTED, nullptr, nullptr, kNoObj},
+        {ZV_CONTAINER_NEXT_OF, f.o[2], nullptr, f.o[3]},   {ZV_CONTAINER_PREV_OF, f.o[2], nullptr, f.o[1]},
+        {ZV_CONTAINER_NEXT_OF, nullptr, nullptr, f.o[0]},  {ZV_CONTAINER_PREV_OF, nullptr, nullptr, f.o[0]},
+        {99, nullptr, nullptr, kNoObj},                    {ZV_CONTAINER_LAST, nullptr, nullptr, f.o[4]},
+        {ZV_CONTAINER_NEXT, nullptr, nullptr, kNoObj},     {ZV_CONTAINER_NEXT, nullptr, nullptr, f.o[0]},
     };
     for (const auto& t : cases) {
-        EXPECT_EQ(f.Find(t.code, t.key, t.search), t.want) << t.code;
+        EXPECT_EQ(ZVContainerFindObjAndLockEx(f.c, t.code, t.key, ZV_OBJLOCK_NONE, t.search), t.want) << t.code;
         EXPECT_EQ(FIELD(f.c->cursor), t.want == kNoObj ? nullptr : t.want) << t.code;
     }
 }
 
-TEST(ContainerLookup, LockObjTakesOnlyAFreeObject) {
+TEST(ContainerLookup, LockObjTakesOnlyAFreeObjectAndUnlockObjOnlyOneInTheList) {
     Five f;
-    EXPECT_EQ(ZVContainerLockObj(f.c, f.o[0]), FIELD(f.o[0]->data));
-    EXPECT_EQ(ZVContainerLockObj(f.c, f.o[0]), nullptr);
     EXPECT_EQ(ZVContainerFindObjAndLockEx(f.c, ZV_CONTAINER_OBJECT, f.o[1], 1, nullptr), f.o[1]);
     EXPECT_EQ(ZVContainerLockObj(f.c, f.o[1]), nullptr);  // shared: refused at once
-    for (int i = 0; i < 2; ++i) EXPECT_EQ(ZVContainerUnlockObj(f.c, f.o[i]), 1);
-    EXPECT_EQ(ZVContainerUnlockObj(f.c, f.o[0]), 1);  // nothing left to give back
-    EXPECT_EQ(FIELD(f.o[0]->lockMode) + FIELD(f.o[0]->lockCount), 0);
-    // Not in the list: locking does not look, unlocking changes nothing.
-    EXPECT_EQ(ZVContainerLockObj(f.c, f.loose), FIELD(f.loose->data));
-    EXPECT_EQ(ZVContainerUnlockObj(f.c, f.loose), 1);
+    EXPECT_EQ(ZVContainerLockObj(f.c, f.loose), FIELD(f.loose->data));  // not in the list: not looked at
+    EXPECT_EQ(ZVContainerLockObj(f.c, f.loose), nullptr);
+    EXPECT_EQ(ZVContainerUnlockObj(f.c, f.loose) + ZVContainerUnlockObj(f.c, f.o[1]), 2);
     EXPECT_EQ(FIELD(f.loose->lockCount), 1);
+    EXPECT_EQ(ZVContainerUnlockObj(f.c, f.o[1]), 1);  // nothing left to give back
+    EXPECT_EQ(FIELD(f.o[1]->lockMode) + FIELD(f.o[1]->lockCount), 0);
 }
 
 // The cursor may name a removed object: a freed record (dynamic) or a free

@@ -1,11 +1,7 @@
-// Creation, failure values, the two events, pooled growth, slot reuse and
-// destruction.
-#include <sys/mman.h>
-
+// Creation, failure values, pooled growth, slot reuse and destruction.
 #include <vector>
 
 #include "container_util.h"
-#include "platform/win32.h"
 
 using namespace ctest;
 
@@ -13,8 +9,6 @@ namespace {
 
 std::vector<void*> g_released;
 void Record(void* p) { g_released.push_back(p); }
-
-bool IsSet(ZVHANDLE event) { return WaitForSingleObject(event, 0) == WAIT_OBJECT_0; }
 
 }  // namespace
 
@@ -56,26 +50,6 @@ TEST(ContainerModel, FailureValuesOfTheFamily) {
     c = ZVCreateContainer(storage.bytes, nullptr, nullptr, nullptr);
     EXPECT_EQ(ZVContainerNewObj(c, nullptr), kNoObj);
     ZVDestroyContainer(c);
-}
-
-// The event names come from the record's address: records 64 KiB apart
-// differ in a middle digit, and a low address gives a short name.  Setting
-// one event sets no other.
-TEST(ContainerModel, EveryContainerHasTwoEventsOfItsOwn) {
-    for (void* hint : {static_cast<void*>(nullptr), reinterpret_cast<void*>(0x10000)}) {
-        char* area = static_cast<char*>(mmap(hint, 0x20000, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
-        ASSERT_NE(area, MAP_FAILED);
-        ZVContainer* c[2] = {ZVCreateContainer(area, nullptr, nullptr, nullptr),
-                             ZVCreateContainer(area + 0x10000, nullptr, nullptr, nullptr)};
-        const ZVHANDLE events[4] = {c[0]->releaseEvent, c[0]->passEvent, c[1]->releaseEvent, c[1]->passEvent};
-        for (int set = 0; set < 4; ++set) {
-            ZVSetEvent(events[set]);
-            for (int i = 0; i < 4; ++i) EXPECT_EQ(IsSet(events[i]), i == set) << set << " " << i;
-            ZVResetEvent(events[set]);
-        }
-        for (ZVContainer* each : c) ZVDestroyContainer(each);
-        munmap(area, 0x20000);
-    }
 }
 
 // Block size 3, maximum 10: the maximum is tested only for equality and only
@@ -133,13 +107,4 @@ TEST(ContainerModel, DestructionReleasesInListOrderThenTheRecord) {
     EXPECT_EQ(ZVDestroyContainer(c), 1);
     EXPECT_EQ(g_released, (std::vector<void*>{&values[1], &values[2], &values[0], &values[3], storage.bytes}));
     ZVFree(loose);  // still ours: a second free would be caught by AddressSanitizer
-
-    // A pooled block whose first slot is in the caller's hands stays.
-    c = ZVCreateContainerEx(nullptr, nullptr, 8, 1, 5);
-    ZVContainerInsertObjLC(c, ZVContainerNewObj(c, nullptr), ZV_CONTAINER_LAST);
-    ZVContainerObj* blockStart = ZVContainerNewObj(c, nullptr);
-    ASSERT_EQ(FIELD(blockStart->blockHead), 1);
-    EXPECT_EQ(FIELD(Add(c, 4)->blockHead), 1);  // a third block, in the list
-    EXPECT_EQ(ZVDestroyContainer(c), 1);
-    ZVFree(blockStart);
 }
