@@ -1,9 +1,8 @@
-// The platform layer's core: handle table, last error, version, critical
-// sections, name conversions.
+// The platform layer's core: handle table, last error, version, name
+// conversions.
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -96,83 +95,6 @@ TEST(Version, ChecksTheRecordSizeAndFailsWideCallsOnlyOn9x) {
     SetLastError(0);
     EXPECT_EQ(zvp::WideCallUnavailable(), zvtest::Family9x());
     EXPECT_EQ(GetLastError(), DWORD(zvtest::Family9x() ? ERROR_CALL_NOT_IMPLEMENTED : 0));
-}
-
-TEST(CriticalSection, IsRecursiveForItsOwnerAndExcludesOthers) {
-    CRITICAL_SECTION section;
-    InitializeCriticalSection(&section);
-    EnterCriticalSection(&section);
-    EXPECT_TRUE(TryEnterCriticalSection(&section));
-    EnterCriticalSection(&section);
-    EXPECT_EQ(section.RecursionCount, 3);
-
-    auto otherCanEnter = [&] {
-        bool entered = false;
-        std::thread([&] {
-            entered = TryEnterCriticalSection(&section);
-            if (entered) LeaveCriticalSection(&section);
-        }).join();
-        return entered;
-    };
-    EXPECT_FALSE(otherCanEnter());
-    LeaveCriticalSection(&section);
-    LeaveCriticalSection(&section);
-    EXPECT_FALSE(otherCanEnter());
-    LeaveCriticalSection(&section);
-    EXPECT_TRUE(otherCanEnter());
-
-    // A leave by a thread that does not own the section changes nothing.
-    EnterCriticalSection(&section);
-    std::thread([&] { LeaveCriticalSection(&section); }).join();
-    EXPECT_FALSE(otherCanEnter());
-    LeaveCriticalSection(&section);
-    DeleteCriticalSection(&section);
-}
-
-TEST(CriticalSection, BlockedThreadEntersWhenTheOwnerLeaves) {
-    CRITICAL_SECTION section;
-    InitializeCriticalSection(&section);
-    EnterCriticalSection(&section);
-    std::atomic<bool> entered{false};
-    std::thread waiter([&] {
-        EnterCriticalSection(&section);
-        entered = true;
-        LeaveCriticalSection(&section);
-    });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_FALSE(entered.load());
-    LeaveCriticalSection(&section);
-    waiter.join();
-    EXPECT_TRUE(entered.load());
-    DeleteCriticalSection(&section);
-}
-
-TEST(CriticalSectionStress, ManyThreadsKeepMutualExclusion) {
-    CRITICAL_SECTION section;
-    InitializeCriticalSection(&section);
-    long counter = 0;  // plain: only the section protects it
-    int inside = 0;
-    std::atomic<int> overlaps{0};
-    const int kThreads = 8, kRounds = 20000;
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&] {
-            for (int i = 0; i < kRounds; ++i) {
-                EnterCriticalSection(&section);
-                EnterCriticalSection(&section);  // recursion on the fast path
-                if (++inside != 1) ++overlaps;
-                ++counter;
-                --inside;
-                LeaveCriticalSection(&section);
-                LeaveCriticalSection(&section);
-            }
-        });
-    }
-    for (auto& thread : threads) thread.join();
-    EXPECT_EQ(overlaps.load(), 0);
-    EXPECT_EQ(counter, long(kThreads) * kRounds);
-    EXPECT_EQ(section.LockCount, 0);
-    DeleteCriticalSection(&section);
 }
 
 TEST(NameConversion, WideAndNarrowNamesBecomeTheSameUtf8) {

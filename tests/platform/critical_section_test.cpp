@@ -1,6 +1,6 @@
-// Critical sections that a thread has reserved: the reserving thread enters
-// without locked instructions until a second thread takes the reservation
-// away.  These tests aim at that hand-over.
+// Critical sections: recursion and exclusion, and above all the hand-over of
+// a section that a thread has reserved (entering without locked
+// instructions) to the threads that take the reservation away.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -23,6 +23,28 @@ bool OtherThreadCanEnter(CRITICAL_SECTION* section) {
 }
 
 }  // namespace
+
+TEST(CriticalSection, IsRecursiveForItsOwnerAndExcludesOthers) {
+    CRITICAL_SECTION section;
+    InitializeCriticalSection(&section);
+    EnterCriticalSection(&section);
+    EXPECT_TRUE(TryEnterCriticalSection(&section));
+    EnterCriticalSection(&section);
+    EXPECT_EQ(section.RecursionCount, 3);
+    EXPECT_FALSE(OtherThreadCanEnter(&section));
+    LeaveCriticalSection(&section);
+    LeaveCriticalSection(&section);
+    EXPECT_FALSE(OtherThreadCanEnter(&section));
+    LeaveCriticalSection(&section);
+    EXPECT_TRUE(OtherThreadCanEnter(&section));
+
+    // A leave by a thread that does not own the section changes nothing.
+    EnterCriticalSection(&section);
+    std::thread([&] { LeaveCriticalSection(&section); }).join();
+    EXPECT_FALSE(OtherThreadCanEnter(&section));
+    LeaveCriticalSection(&section);
+    DeleteCriticalSection(&section);
+}
 
 TEST(ReservedCriticalSection, ExcludesOthersWhileTheReservingThreadIsInside) {
     zvtest::Watchdog watchdog(20);
@@ -86,6 +108,7 @@ TEST(ReservedCriticalSectionStress, HandOverKeepsMutualExclusion) {
                         if (!TryEnterCriticalSection(&section)) continue;
                     } else {
                         EnterCriticalSection(&section);
+                        if (t == 2) EnterCriticalSection(&section);  // recursion
                     }
                     if (++inside != 1) overlaps.fetch_add(1);
                     // Stay inside a while, so an intruder would meet us here.
@@ -93,6 +116,7 @@ TEST(ReservedCriticalSectionStress, HandOverKeepsMutualExclusion) {
                     ++counter;
                     if (inside != 1) overlaps.fetch_add(1);
                     --inside;
+                    if (t == 2) LeaveCriticalSection(&section);
                     LeaveCriticalSection(&section);
                     ++mine;
                     if (t == 0) reserverRounds.fetch_add(1);
