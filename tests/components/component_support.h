@@ -1,19 +1,13 @@
 // component_support.h - helpers of the component tests: the test servers,
-// class identifier texts, registration and a watchdog.
+// class identifier texts, registration and registry counts.
 #ifndef ZV_COMPONENT_SUPPORT_H
 #define ZV_COMPONENT_SUPPORT_H
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <stdio.h>
 #include <stdlib.h>
 
-#include <chrono>
-#include <condition_variable>
-#include <filesystem>
-#include <mutex>
 #include <string>
-#include <thread>
 
 #include "components/components.h"
 #include "frame/frame.h"
@@ -27,39 +21,28 @@ namespace zvtest {
 // survive the component layer's loading and closing it.
 class TestServer {
   public:
-    explicit TestServer(const char* path) : path_(path) {
-        library_ = dlopen(path, RTLD_NOW | RTLD_LOCAL);
-        if (!library_) {
-            fprintf(stderr, "cannot load %s: %s\n", path, dlerror());
-            abort();
-        }
-        counts_ = reinterpret_cast<ServerCountsFn>(dlsym(library_, "TestServerCounts"));
-        setDelay_ = reinterpret_cast<SetDelayFn>(dlsym(library_, "TestServerSetDelay"));
-        setHook_ = reinterpret_cast<SetReleaseHookFn>(dlsym(library_, "TestServerSetReleaseHook"));
-        if (!counts_ || !setDelay_ || !setHook_) abort();
+    explicit TestServer(const char* path) : path_(path), library_(dlopen(path, RTLD_NOW)) {
+        if (!library_ || !dlsym(library_, "TestServerCounts")) abort();
     }
-    ~TestServer() {
-        setHook_(nullptr, nullptr);
-        dlclose(library_);
-    }
+    ~TestServer() { dlclose(library_); }
     TestServer(const TestServer&) = delete;
     TestServer& operator=(const TestServer&) = delete;
 
     const std::string& path() const { return path_; }
     ServerCounts Counts() const {
         ServerCounts counts;
-        counts_(&counts);
+        Call<void (*)(ServerCounts*)>("TestServerCounts")(&counts);
         return counts;
     }
-    void SetDelay(uint32_t milliseconds) { setDelay_(milliseconds); }
-    void SetReleaseHook(ReleaseHook hook, void* context) { setHook_(hook, context); }
+    void SetDelay(uint32_t ms) { Call<void (*)(uint32_t)>("TestServerSetDelay")(ms); }
 
   private:
+    template <class Function>
+    Function Call(const char* name) const {
+        return reinterpret_cast<Function>(dlsym(library_, name));
+    }
     std::string path_;
-    void* library_ = nullptr;
-    ServerCountsFn counts_ = nullptr;
-    SetDelayFn setDelay_ = nullptr;
-    SetReleaseHookFn setHook_ = nullptr;
+    void* library_;
 };
 
 // The library's own text of a class identifier.
@@ -73,11 +56,23 @@ inline bool SameClsid(const CLSID& a, const CLSID& b) {
     return ZVCompareMemory(&a, &b, sizeof(CLSID)) == 0;
 }
 
-// Registers a class of a server under progId with the description "test".
-inline HRESULT RegisterClass(const std::string& serverPath, const std::string& progId,
-                             const CLSID& clsid) {
-    return ZVRegisterComponent(W(serverPath.c_str()).c_str(), W(progId.c_str()).c_str(),
+// Registers clsid, served by the library at serverPath, as "Test.<last byte>".
+inline HRESULT Register(const std::string& serverPath, const CLSID& clsid) {
+    return ZVRegisterComponent(W(serverPath.c_str()).c_str(),
+                               W(("Test." + std::to_string(clsid.Data4[7])).c_str()).c_str(),
                                ZV_W("test"), ClsidText(clsid).c_str());
+}
+
+inline HRESULT Create(const CLSID& clsid, ITestObject** object) {
+    return ZVCreateObject(0, &clsid, nullptr, &kTestObjectIid, reinterpret_cast<void**>(object));
+}
+
+// Creates an object of clsid and lets it go again.
+inline HRESULT CreateAndRelease(const CLSID& clsid) {
+    ITestObject* object = nullptr;
+    const HRESULT status = Create(clsid, &object);
+    if (status == S_OK) object->Release();
+    return status;
 }
 
 // True while a module handle names a loaded module of the platform layer.
@@ -85,19 +80,24 @@ inline bool ModuleOpen(ZVHANDLE library) {
     return GetProcAddress(static_cast<HMODULE>(library), "TestServerCounts") != nullptr;
 }
 
-// A path of exactly `length` characters, under dir, that is a symbolic link
-// to target.
-inline std::string LinkOfLength(const TempDir& dir, const std::string& target, size_t length) {
-    const std::string file = "server.so";
-    const size_t fixed = dir.path().size() + 2 + file.size();
-    if (length < fixed + 1 || length - fixed > 255) abort();
-    std::string folder = dir.path() + "/" + std::string(length - fixed, 'd');
-    std::string link = folder + "/" + file;
-    std::filesystem::create_directories(folder);
-    std::filesystem::create_symlink(target, link);
-    return link;
+// The values (or subkeys) of a key, counted with the narrow enumeration; -1
+// when the key cannot be opened.
+inline int RegistryCount(HKEY root, const std::string& path, bool subkeys = false) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return -1;
+    int count = 0;
+    for (char name[256];; ++count) {
+        DWORD at = DWORD(count), size = sizeof(name);
+        if ((subkeys ? RegEnumKeyExA(key, at, name, &size, nullptr, nullptr, nullptr, nullptr)
+                     : RegEnumValueA(key, at, name, &size, nullptr, nullptr, nullptr, nullptr)) !=
+            ERROR_SUCCESS)
+            break;
+    }
+    RegCloseKey(key);
+    return count;
 }
 
+inline bool KeyExists(HKEY root, const std::string& path) { return RegistryCount(root, path) >= 0; }
 
 }  // namespace zvtest
 

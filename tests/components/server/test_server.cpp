@@ -2,10 +2,11 @@
 // Built twice (two libraries for the release order) and once without its
 // DllGetClassObject export (ZV_TEST_SERVER_NO_ENTRY).
 #include <string.h>
-#include <time.h>
 
 #include <atomic>
+#include <chrono>
 #include <new>
+#include <thread>
 
 #include "test_server.h"
 
@@ -13,137 +14,102 @@
 
 namespace {
 
-using zvtest::ServerCounts;
-
 const IID kIUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 const IID kIClassFactory = {0x00000001, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-constexpr HRESULT kNoAggregation = HRESULT(0x80040110u);
-constexpr HRESULT kClassNotAvailable = HRESULT(0x80040111u);
 
-std::atomic<int32_t> g_getClassObject{0};
-std::atomic<int32_t> g_createInstance{0};
-std::atomic<int32_t> g_factoryAddRef{0};
-std::atomic<int32_t> g_factoryRelease{0};
-std::atomic<int32_t> g_liveFactories{0};
-std::atomic<int32_t> g_liveObjects{0};
+// The instances alive of one kind of object, and the AddRef and Release
+// calls made on them.
+struct Tally {
+    std::atomic<int32_t> live{0}, addRefs{0}, releases{0};
+};
+Tally g_factories, g_objects;
+std::atomic<int32_t> g_getClassObject{0}, g_createInstance{0};
 std::atomic<uint32_t> g_delayMs{0};
-std::atomic<zvtest::ReleaseHook> g_releaseHook{nullptr};
-std::atomic<void*> g_releaseContext{nullptr};
 
-bool SameGuid(const GUID& a, const GUID& b) { return memcmp(&a, &b, sizeof(GUID)) == 0; }
-
-[[maybe_unused]] bool Served(const CLSID& clsid) {
-    CLSID base = zvtest::ServedClass(0);
-    return memcmp(&clsid, &base, 15) == 0 && clsid.Data4[7] != zvtest::kRefusedClassByte;
-}
-
-class TestObject final : public zvtest::ITestObject {
+// IUnknown for one further interface, counted in a tally; the object keeps
+// the class it was made for.
+template <class Interface>
+class Counted : public Interface {
   public:
-    explicit TestObject(const CLSID& clsid) : clsid_(clsid) { ++g_liveObjects; }
-    ~TestObject() { --g_liveObjects; }
-    HRESULT QueryInterface(const IID& riid, void** object) override {
-        if (SameGuid(riid, kIUnknown) || SameGuid(riid, zvtest::kTestObjectIid)) {
-            *object = static_cast<zvtest::ITestObject*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
+    Counted(const IID& iid, Tally& tally, const CLSID& clsid)
+        : iid_(iid), tally_(tally), clsid_(clsid) {
+        ++tally_.live;
     }
-    ULONG AddRef() override { return ++references_; }
+    virtual ~Counted() { --tally_.live; }
+    HRESULT QueryInterface(const IID& riid, void** object) override {
+        const bool known =
+            !memcmp(&riid, &kIUnknown, sizeof(IID)) || !memcmp(&riid, &iid_, sizeof(IID));
+        *object = known ? static_cast<Interface*>(this) : nullptr;
+        if (known) AddRef();
+        return known ? S_OK : E_NOINTERFACE;
+    }
+    ULONG AddRef() override {
+        ++tally_.addRefs;
+        return ++references_;
+    }
     ULONG Release() override {
-        ULONG left = --references_;
+        ++tally_.releases;
+        const ULONG left = --references_;
         if (left == 0) delete this;
         return left;
     }
-    CLSID ClassId() override { return clsid_; }
 
-  private:
+  protected:
+    const IID& iid_;
+    Tally& tally_;
+    const CLSID clsid_;
     std::atomic<ULONG> references_{0};
-    CLSID clsid_;
+};
+
+// Gives out a new object through its QueryInterface for riid; the object
+// goes again when that fails.
+template <class Object>
+HRESULT HandOut(Object* made, const IID& riid, void** object) {
+    if (!made) return E_OUTOFMEMORY;
+    made->AddRef();
+    const HRESULT status = made->QueryInterface(riid, object);
+    made->Release();
+    return status;
+}
+
+class TestObject final : public Counted<zvtest::ITestObject> {
+  public:
+    explicit TestObject(const CLSID& clsid) : Counted(zvtest::kTestObjectIid, g_objects, clsid) {}
+    CLSID ClassId() override { return clsid_; }
 };
 
 // A fresh factory for every DllGetClassObject call, so that each reference
 // the component layer keeps can be followed to its end.
-class Factory final : public IClassFactory {
+class Factory final : public Counted<IClassFactory> {
   public:
-    explicit Factory(const CLSID& clsid) : clsid_(clsid) { ++g_liveFactories; }
-    ~Factory() { --g_liveFactories; }
-    HRESULT QueryInterface(const IID& riid, void** object) override {
-        if (SameGuid(riid, kIUnknown) || SameGuid(riid, kIClassFactory)) {
-            *object = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override {
-        ++g_factoryAddRef;
-        return ++references_;
-    }
-    ULONG Release() override {
-        ++g_factoryRelease;
-        ULONG left = --references_;
-        if (left == 0) {
-            zvtest::ReleaseHook hook = g_releaseHook.load();
-            if (hook) hook(&clsid_, g_releaseContext.load());
-            delete this;
-        }
-        return left;
-    }
+    explicit Factory(const CLSID& clsid) : Counted(kIClassFactory, g_factories, clsid) {}
     HRESULT CreateInstance(IUnknown* outer, const IID& riid, void** object) override {
         ++g_createInstance;
         *object = nullptr;
-        if (outer) return kNoAggregation;
-        TestObject* created = new (std::nothrow) TestObject(clsid_);
-        if (!created) return E_OUTOFMEMORY;
-        created->AddRef();
-        HRESULT status = created->QueryInterface(riid, object);
-        created->Release();
-        return status;
+        if (outer) return CLASS_E_NOAGGREGATION;
+        return HandOut(new (std::nothrow) TestObject(clsid_), riid, object);
     }
     HRESULT LockServer(int32_t) override { return S_OK; }
-
-  private:
-    std::atomic<ULONG> references_{0};
-    CLSID clsid_;
 };
 
 }  // namespace
 
 #ifndef ZV_TEST_SERVER_NO_ENTRY
-TEST_SERVER_EXPORT HRESULT DllGetClassObject(const CLSID& clsid, const IID& riid,
-                                             void** object) {
+TEST_SERVER_EXPORT HRESULT DllGetClassObject(const CLSID& clsid, const IID& riid, void** object) {
     ++g_getClassObject;
-    uint32_t delay = g_delayMs.load();
-    if (delay) {
-        struct timespec pause = {time_t(delay / 1000), long(delay % 1000) * 1000000L};
-        nanosleep(&pause, nullptr);
-    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(g_delayMs.load()));
     *object = nullptr;
-    if (!Served(clsid)) return kClassNotAvailable;
-    Factory* factory = new (std::nothrow) Factory(clsid);
-    if (!factory) return E_OUTOFMEMORY;
-    factory->AddRef();
-    HRESULT status = factory->QueryInterface(riid, object);
-    factory->Release();
-    return status;
+    const CLSID served = zvtest::ServedClass(clsid.Data4[7]);
+    if (memcmp(&clsid, &served, sizeof(CLSID)) || clsid.Data4[7] == zvtest::kRefusedClassByte)
+        return CLASS_E_CLASSNOTAVAILABLE;
+    return HandOut(new (std::nothrow) Factory(clsid), riid, object);
 }
 #endif
 
-TEST_SERVER_EXPORT void TestServerCounts(ServerCounts* counts) {
-    counts->getClassObject = g_getClassObject.load();
-    counts->createInstance = g_createInstance.load();
-    counts->factoryAddRef = g_factoryAddRef.load();
-    counts->factoryRelease = g_factoryRelease.load();
-    counts->liveFactories = g_liveFactories.load();
-    counts->liveObjects = g_liveObjects.load();
+TEST_SERVER_EXPORT void TestServerCounts(zvtest::ServerCounts* counts) {
+    *counts = {g_getClassObject.load(), g_createInstance.load(), g_factories.addRefs.load(),
+               g_factories.releases.load(), g_factories.live.load(), g_objects.live.load()};
 }
 
+// Milliseconds DllGetClassObject waits before it answers.
 TEST_SERVER_EXPORT void TestServerSetDelay(uint32_t milliseconds) { g_delayMs = milliseconds; }
-
-TEST_SERVER_EXPORT void TestServerSetReleaseHook(zvtest::ReleaseHook hook, void* context) {
-    g_releaseContext = context;
-    g_releaseHook = hook;
-}
