@@ -5,7 +5,6 @@
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <string>
 
@@ -13,36 +12,22 @@
 #include "frame/frame.h"
 #include "server/test_server.h"
 #include "support.h"
-#include "watchdog.h"
 
 namespace zvtest {
 
 // A test server library held open by the test itself, so that its counters
 // survive the component layer's loading and closing it.
-class TestServer {
-  public:
-    explicit TestServer(const char* path) : path_(path), library_(dlopen(path, RTLD_NOW)) {
-        if (!library_ || !dlsym(library_, "TestServerCounts")) abort();
-    }
-    ~TestServer() { dlclose(library_); }
-    TestServer(const TestServer&) = delete;
-    TestServer& operator=(const TestServer&) = delete;
-
-    const std::string& path() const { return path_; }
+struct TestServer {
+    explicit TestServer(const char* file) : path(file), library(dlopen(file, RTLD_NOW)) {}
+    ~TestServer() { dlclose(library); }
     ServerCounts Counts() const {
-        ServerCounts counts;
-        Call<void (*)(ServerCounts*)>("TestServerCounts")(&counts);
+        ServerCounts counts = {};
+        reinterpret_cast<void (*)(ServerCounts*)>(dlsym(library, "TestServerCounts"))(&counts);
         return counts;
     }
-    void SetDelay(uint32_t ms) { Call<void (*)(uint32_t)>("TestServerSetDelay")(ms); }
-
-  private:
-    template <class Function>
-    Function Call(const char* name) const {
-        return reinterpret_cast<Function>(dlsym(library_, name));
-    }
-    std::string path_;
-    void* library_;
+    void SetDelay(uint32_t ms) { reinterpret_cast<void (*)(uint32_t)>(dlsym(library, "TestServerSetDelay"))(ms); }
+    const std::string path;
+    void* const library;
 };
 
 // The library's own text of a class identifier.
@@ -52,15 +37,12 @@ inline std::u16string ClsidText(const CLSID& clsid) {
     return text;
 }
 
-inline bool SameClsid(const CLSID& a, const CLSID& b) {
-    return ZVCompareMemory(&a, &b, sizeof(CLSID)) == 0;
-}
+inline bool SameClsid(const CLSID& a, const CLSID& b) { return ZVCompareMemory(&a, &b, sizeof(CLSID)) == 0; }
 
 // Registers clsid, served by the library at serverPath, as "Test.<last byte>".
 inline HRESULT Register(const std::string& serverPath, const CLSID& clsid) {
-    return ZVRegisterComponent(W(serverPath.c_str()).c_str(),
-                               W(("Test." + std::to_string(clsid.Data4[7])).c_str()).c_str(),
-                               ZV_W("test"), ClsidText(clsid).c_str());
+    const std::u16string progId = u"Test." + W(std::to_string(clsid.Data4[7]).c_str());
+    return ZVRegisterComponent(W(serverPath.c_str()).c_str(), progId.c_str(), u"test", ClsidText(clsid).c_str());
 }
 
 inline HRESULT Create(const CLSID& clsid, ITestObject** object) {
@@ -71,7 +53,7 @@ inline HRESULT Create(const CLSID& clsid, ITestObject** object) {
 inline HRESULT CreateAndRelease(const CLSID& clsid) {
     ITestObject* object = nullptr;
     const HRESULT status = Create(clsid, &object);
-    if (status == S_OK) object->Release();
+    if (object) object->Release();
     return status;
 }
 
@@ -89,8 +71,7 @@ inline int RegistryCount(HKEY root, const std::string& path, bool subkeys = fals
     for (char name[256];; ++count) {
         DWORD at = DWORD(count), size = sizeof(name);
         if ((subkeys ? RegEnumKeyExA(key, at, name, &size, nullptr, nullptr, nullptr, nullptr)
-                     : RegEnumValueA(key, at, name, &size, nullptr, nullptr, nullptr, nullptr)) !=
-            ERROR_SUCCESS)
+                     : RegEnumValueA(key, at, name, &size, nullptr, nullptr, nullptr, nullptr)) != ERROR_SUCCESS)
             break;
     }
     RegCloseKey(key);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "component_support.h"
+#include "watchdog.h"
 
 using namespace zvtest;
 
@@ -48,7 +49,7 @@ TEST(CreateObjectConcurrency, ManyThreadsCreateObjectsOfSeveralClasses) {
     Watchdog watchdog(120);
     TestServer servers[2] = {TestServer(ZV_TEST_SERVER_A), TestServer(ZV_TEST_SERVER_B)};
     const int kClasses = 6, kThreads = 12, kRounds = 150;
-    for (uint8_t c = 0; c < kClasses; ++c) ASSERT_EQ(Register(servers[c % 2].path(), ServedClass(c)), S_OK);
+    for (uint8_t c = 0; c < kClasses; ++c) ASSERT_EQ(Register(servers[c % 2].path, ServedClass(c)), S_OK);
     // DllGetClassObject takes its time, so that the two threads that start
     // with each class meet inside the first creation.
     for (TestServer& server : servers) server.SetDelay(30);

@@ -21,14 +21,12 @@ struct ITestObject : public IUnknown {
     virtual CLSID ClassId() = 0;
 };
 
-// What the server has seen since it was loaded (TestServerCounts).
+// What the server has seen since it was loaded (TestServerCounts): its
+// DllGetClassObject calls, CreateInstance calls (failing ones included),
+// AddRef and Release calls on factories, and the factories and objects not
+// yet destroyed.
 struct ServerCounts {
-    int32_t getClassObject;  // DllGetClassObject calls
-    int32_t createInstance;  // CreateInstance calls, failing ones included
-    int32_t factoryAddRef;   // AddRef calls on factories
-    int32_t factoryRelease;  // Release calls on factories
-    int32_t liveFactories;   // factories not yet destroyed
-    int32_t liveObjects;     // objects not yet destroyed
+    int32_t getClassObject, createInstance, factoryAddRef, factoryRelease, liveFactories, liveObjects;
 };
 
 }  // namespace zvtest
