@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "components/components.h"
 #include "frame/frame.h"
@@ -45,15 +47,12 @@ inline HRESULT Register(const std::string& serverPath, const CLSID& clsid) {
     return ZVRegisterComponent(W(serverPath.c_str()).c_str(), progId.c_str(), u"test", ClsidText(clsid).c_str());
 }
 
-inline HRESULT Create(const CLSID& clsid, ITestObject** object) {
-    return ZVCreateObject(0, &clsid, nullptr, &kTestObjectIid, reinterpret_cast<void**>(object));
-}
-
-// Creates an object of clsid and lets it go again.
-inline HRESULT CreateAndRelease(const CLSID& clsid) {
-    ITestObject* object = nullptr;
-    const HRESULT status = Create(clsid, &object);
-    if (object) object->Release();
+// Creates an object of clsid; without `object`, lets it go again at once.
+inline HRESULT Create(const CLSID& clsid, ITestObject** object = nullptr) {
+    ITestObject* own = nullptr;
+    const HRESULT status =
+        ZVCreateObject(0, &clsid, nullptr, &kTestObjectIid, reinterpret_cast<void**>(object ? object : &own));
+    if (own) own->Release();
     return status;
 }
 
@@ -62,11 +61,24 @@ inline bool ModuleOpen(ZVHANDLE library) {
     return GetProcAddress(static_cast<HMODULE>(library), "TestServerCounts") != nullptr;
 }
 
+// A value read into units that start as 0xBEEF, or u"<fail>" when the read
+// fails, which must leave them alone.  Nothing past the terminator is written.
+inline std::u16string ReadValue(HKEY root, const std::u16string& path, const char16_t* name) {
+    std::vector<char16_t> units(300, 0xBEEF);
+    if (ZVGetRegistryEntry(root, path.c_str(), name, units.data()) != S_OK) {
+        EXPECT_EQ(units[0], 0xBEEF);
+        return u"<fail>";
+    }
+    const std::u16string text(units.data());
+    EXPECT_EQ(units[text.size() + 1], 0xBEEF);
+    return text;
+}
+
 // The values (or subkeys) of a key, counted with the narrow enumeration; -1
 // when the key cannot be opened.
-inline int RegistryCount(HKEY root, const std::string& path, bool subkeys = false) {
+inline int RegistryCount(HKEY root, const std::u16string& path, bool subkeys = false) {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return -1;
+    if (RegOpenKeyExA(root, N(path.c_str()).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return -1;
     int count = 0;
     for (char name[256];; ++count) {
         DWORD at = DWORD(count), size = sizeof(name);
@@ -77,8 +89,6 @@ inline int RegistryCount(HKEY root, const std::string& path, bool subkeys = fals
     RegCloseKey(key);
     return count;
 }
-
-inline bool KeyExists(HKEY root, const std::string& path) { return RegistryCount(root, path) >= 0; }
 
 }  // namespace zvtest
 

@@ -11,17 +11,15 @@
 
 using namespace zvtest;
 
-namespace {
-
 // Runs body(t) for t below `threads`, each on a thread of its own, all
 // starting together, and waits for them.
 template <class Body>
-void RunTogether(int threads, Body body) {
+static void RunTogether(int threads, Body body) {
     std::atomic<int> ready{0};
     std::vector<std::thread> running;
     for (int t = 0; t < threads; ++t) {
         running.emplace_back([&, t] {
-            for (++ready; ready.load() < threads;) std::this_thread::yield();
+            for (++ready; ready < threads;) std::this_thread::yield();
             body(t);
         });
     }
@@ -31,7 +29,7 @@ void RunTogether(int threads, Body body) {
 // One round of a worker: the thread's own initialisation and a nested one,
 // an object of *clsid when given, a block, and the two matching calls.
 // False when anything answered wrongly.
-bool Round(const CLSID* clsid, uint32_t size) {
+static bool Round(const CLSID* clsid, uint32_t size) {
     bool right = ZVInitializeZCom() == S_OK && ZVInitializeZCom() == S_FALSE;
     ITestObject* object = nullptr;
     if (clsid) right = Create(*clsid, &object) == S_OK && SameClsid(object->ClassId(), *clsid) && right;
@@ -42,8 +40,6 @@ bool Round(const CLSID* clsid, uint32_t size) {
     ZVUninitializeZCom();
     return right && block;
 }
-
-}  // namespace
 
 TEST(CreateObjectConcurrency, ManyThreadsCreateObjectsOfSeveralClasses) {
     Watchdog watchdog(120);

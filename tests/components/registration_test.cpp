@@ -1,45 +1,32 @@
 // Registration and unregistration of in-process servers.
-#include <string>
-
 #include "component_support.h"
 
-using zvtest::N;
+using zvtest::Family9x;
 
-namespace {
+static const std::u16string kClass = u"{0123ABCD-00EF-A0B1-C2D3-04E5F6071829}";
+static const std::u16string kClassKey = u"CLSID\\" + kClass;
 
-const std::u16string kClass = u"{0123ABCD-00EF-A0B1-C2D3-04E5F6071829}";
-const std::u16string kClassKey = u"CLSID\\" + kClass;
-
-// The value of a key under HKEY_CLASSES_ROOT, or "<missing>".
-std::string Value(const std::u16string& key, const char16_t* name = nullptr) {
-    ZVWCHAR buffer[256] = {};
-    if (ZVGetRegistryEntry(HKEY_CLASSES_ROOT, key.c_str(), name, buffer) != S_OK) return "<missing>";
-    return N(buffer);
-}
+static std::u16string Value(const std::u16string& key, const char16_t* name = nullptr) { return zvtest::ReadValue(HKEY_CLASSES_ROOT, key, name); }
 
 // Values (or subkeys) of a key under HKEY_CLASSES_ROOT; -1 for no key.
-int Count(const std::u16string& key, bool subkeys = false) {
-    return zvtest::RegistryCount(HKEY_CLASSES_ROOT, N(key.c_str()), subkeys);
-}
+static int Count(const std::u16string& key, bool subkeys = false) { return zvtest::RegistryCount(HKEY_CLASSES_ROOT, key, subkeys); }
 
-HRESULT Register(const std::u16string& progId, const std::u16string& clsid, const char16_t* server = u"/x.so",
-                 const char16_t* description = u"d") {
+static HRESULT Register(const std::u16string& progId, const std::u16string& clsid,
+                        const char16_t* server = u"/x.so", const char16_t* description = u"d") {
     return ZVRegisterComponent(server, progId.c_str(), description, clsid.c_str());
 }
 
-}  // namespace
-
 TEST(RegisterComponent, WritesTheFiveEntriesAndOverwritesThemWhenRepeated) {
     ASSERT_EQ(Register(u"Test.Component", kClass, u"/opt/one.so", u"A test component"), S_OK);
-    EXPECT_EQ(Value(u"Test.Component", u""), "A test component");
-    EXPECT_EQ(Value(u"Test.Component\\CLSID"), N(kClass.c_str()));
-    EXPECT_EQ(Value(kClassKey), "Test.Component");
-    EXPECT_EQ(Value(kClassKey + u"\\InprocServer32"), "/opt/one.so");
-    EXPECT_EQ(Value(kClassKey + u"\\InprocServer32", u"ThreadingModel"), "Both");
+    EXPECT_EQ(Value(u"Test.Component", u""), u"A test component");
+    EXPECT_EQ(Value(u"Test.Component\\CLSID"), kClass);
+    EXPECT_EQ(Value(kClassKey), u"Test.Component");
+    EXPECT_EQ(Value(kClassKey + u"\\InprocServer32"), u"/opt/one.so");
+    EXPECT_EQ(Value(kClassKey + u"\\InprocServer32", u"ThreadingModel"), u"Both");
     // Again with new data: the same entries carry it, none is added.
     ASSERT_EQ(Register(u"Test.Component", kClass, u"/opt/two.so", u"Renamed"), S_OK);
-    EXPECT_EQ(Value(u"Test.Component"), "Renamed");
-    EXPECT_EQ(Value(kClassKey + u"\\InprocServer32"), "/opt/two.so");
+    EXPECT_EQ(Value(u"Test.Component"), u"Renamed");
+    EXPECT_EQ(Value(kClassKey + u"\\InprocServer32"), u"/opt/two.so");
     EXPECT_EQ(Count(u"Test.Component") + Count(u"Test.Component\\CLSID") + Count(kClassKey) +
                   Count(kClassKey + u"\\InprocServer32"),
               5);
@@ -58,7 +45,7 @@ TEST(UnregisterComponent, RemovesBothWholeSubtreesAndNeverTheRoots) {
     EXPECT_EQ(Count(u"Test.Going", true) + Count(kClassKey, true), 4);
     EXPECT_EQ(ZVUnregisterComponent(u"Test.Going", kClass.c_str()), S_OK);
     EXPECT_EQ(Count(u"Test.Going") + Count(kClassKey), -2);
-    EXPECT_EQ(Value(u"CLSID\\" + other + u"\\InprocServer32"), "/x.so");
+    EXPECT_EQ(Value(u"CLSID\\" + other + u"\\InprocServer32"), u"/x.so");
     EXPECT_EQ(ZVUnregisterComponent(u"Test.Going", kClass.c_str()), S_OK);  // not there: all the same
 
     // The class key buffer holds "CLSID\" and 255 characters: a longer name
@@ -66,15 +53,15 @@ TEST(UnregisterComponent, RemovesBothWholeSubtreesAndNeverTheRoots) {
     // name holds 255 characters, so the long texts span two names.
     const std::u16string fits = std::u16string(127, u'c') + u"\\" + std::u16string(127, u'c');
     const std::u16string overlong = fits + u"c";
-    if (!zvtest::Family9x()) {  // the narrow registry path holds 255 characters
+    if (!Family9x()) {  // the narrow registry path holds 255 characters
         ASSERT_EQ(Register(u"Test.Long", fits), S_OK);
         ASSERT_EQ(Register(u"Test.Longer", overlong), S_OK);
     }
     EXPECT_EQ(ZVUnregisterComponent(u"Test.Nothing", overlong.c_str()), S_OK);
-    EXPECT_EQ(Count(u"CLSID\\" + overlong) + Count(u"CLSID\\" + fits), zvtest::Family9x() ? -2 : 2);
+    EXPECT_EQ(Count(u"CLSID\\" + overlong) + Count(u"CLSID\\" + fits), Family9x() ? -2 : 2);
     EXPECT_EQ(ZVUnregisterComponent(u"Test.Long", fits.c_str()), S_OK);
     EXPECT_EQ(Count(u"CLSID\\" + fits), -1);
-    EXPECT_EQ(Value(u"Test.Staying"), "d");
+    EXPECT_EQ(Value(u"Test.Staying"), u"d");
 }
 
 TEST(RegisterComponent, RefusesWhatDoesNotFitAndKeepsWhatWasWritten) {
@@ -86,18 +73,18 @@ TEST(RegisterComponent, RefusesWhatDoesNotFitAndKeepsWhatWasWritten) {
     // The registry refuses an empty key name, here at the first entry.
     const std::u16string refused[][2] = {{u"", kClass}, {u"T.1", u""}, {progId + u"r", kClass},
                                          {u"T.2", clsid + u"e"}, {u"Test\\\\Refused", kClass}};
-    for (const auto& r : refused) EXPECT_EQ(Register(r[0], r[1]), E_FAIL) << N(r[0].c_str());
+    for (const auto& r : refused) EXPECT_EQ(Register(r[0], r[1]), E_FAIL) << zvtest::N(r[0].c_str());
     EXPECT_EQ(Count(u"", true), 0);
-    if (!zvtest::Family9x()) {  // the narrow registry path holds 255 characters
+    if (!Family9x()) {  // the narrow registry path holds 255 characters
         EXPECT_EQ(Register(progId, clsid), S_OK);
         EXPECT_EQ(Count(progId + u"\\CLSID"), 1);
-        EXPECT_EQ(Value(u"CLSID\\" + clsid + u"\\InprocServer32"), "/x.so");
+        EXPECT_EQ(Value(u"CLSID\\" + clsid + u"\\InprocServer32"), u"/x.so");
     }
     // A class text ending in a backslash passes entries 2 and 3 (one trailing
     // backslash is allowed) and makes the fourth key path invalid: the first
     // three entries stay.
     EXPECT_EQ(Register(u"Test.Partial", kClass + u"\\"), E_FAIL);
-    EXPECT_EQ(Value(u"Test.Partial\\CLSID"), N((kClass + u"\\").c_str()));
-    EXPECT_EQ(Value(kClassKey), "Test.Partial");
+    EXPECT_EQ(Value(u"Test.Partial\\CLSID"), kClass + u"\\");
+    EXPECT_EQ(Value(kClassKey), u"Test.Partial");
     EXPECT_EQ(Count(kClassKey + u"\\InprocServer32"), -1);
 }

@@ -2,11 +2,10 @@
 // Built twice (two libraries for the release order) and once without its
 // DllGetClassObject export (ZV_TEST_SERVER_NO_ENTRY).
 #include <string.h>
+#include <unistd.h>
 
 #include <atomic>
-#include <chrono>
 #include <new>
-#include <thread>
 
 #include "test_server.h"
 
@@ -19,9 +18,7 @@ const IID kIClassFactory = {0x00000001, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0,
 
 // The instances alive of one kind of object, and the AddRef and Release
 // calls made on them.
-struct Tally {
-    std::atomic<int32_t> live{0}, addRefs{0}, releases{0};
-};
+struct Tally { std::atomic<int32_t> live{0}, addRefs{0}, releases{0}; };
 Tally g_factories, g_objects;
 std::atomic<int32_t> g_getClassObject{0}, g_createInstance{0};
 std::atomic<uint32_t> g_delayMs{0};
@@ -29,24 +26,16 @@ std::atomic<uint32_t> g_delayMs{0};
 // IUnknown for one further interface, counted in a tally; the object keeps
 // the class it was made for.
 template <class Interface>
-class Counted : public Interface {
-  public:
-    Counted(const IID& iid, Tally& tally, const CLSID& clsid)
-        : iid_(iid), tally_(tally), clsid_(clsid) {
-        ++tally_.live;
-    }
+struct Counted : Interface {
+    Counted(const IID& iid, Tally& tally, const CLSID& clsid) : iid_(iid), tally_(tally), clsid_(clsid) { ++tally_.live; }
     virtual ~Counted() { --tally_.live; }
     HRESULT QueryInterface(const IID& riid, void** object) override {
-        const bool known =
-            !memcmp(&riid, &kIUnknown, sizeof(IID)) || !memcmp(&riid, &iid_, sizeof(IID));
+        const bool known = !memcmp(&riid, &kIUnknown, sizeof(IID)) || !memcmp(&riid, &iid_, sizeof(IID));
         *object = known ? static_cast<Interface*>(this) : nullptr;
         if (known) AddRef();
         return known ? S_OK : E_NOINTERFACE;
     }
-    ULONG AddRef() override {
-        ++tally_.addRefs;
-        return ++references_;
-    }
+    ULONG AddRef() override { ++tally_.addRefs; return ++references_; }
     ULONG Release() override {
         ++tally_.releases;
         const ULONG left = --references_;
@@ -54,34 +43,28 @@ class Counted : public Interface {
         return left;
     }
 
-  protected:
     const IID& iid_;
     Tally& tally_;
     const CLSID clsid_;
     std::atomic<ULONG> references_{0};
 };
 
-// Gives out a new object through its QueryInterface for riid; the object
-// goes again when that fails.
+// Gives out a new object through its QueryInterface for riid, or drops it.
 template <class Object>
 HRESULT HandOut(Object* made, const IID& riid, void** object) {
-    if (!made) return E_OUTOFMEMORY;
-    made->AddRef();
-    const HRESULT status = made->QueryInterface(riid, object);
-    made->Release();
+    const HRESULT status = made ? made->QueryInterface(riid, object) : E_OUTOFMEMORY;
+    if (made && status != S_OK) delete made;
     return status;
 }
 
-class TestObject final : public Counted<zvtest::ITestObject> {
-  public:
+struct TestObject final : Counted<zvtest::ITestObject> {
     explicit TestObject(const CLSID& clsid) : Counted(zvtest::kTestObjectIid, g_objects, clsid) {}
     CLSID ClassId() override { return clsid_; }
 };
 
 // A fresh factory for every DllGetClassObject call, so that each reference
 // the component layer keeps can be followed to its end.
-class Factory final : public Counted<IClassFactory> {
-  public:
+struct Factory final : Counted<IClassFactory> {
     explicit Factory(const CLSID& clsid) : Counted(kIClassFactory, g_factories, clsid) {}
     HRESULT CreateInstance(IUnknown* outer, const IID& riid, void** object) override {
         ++g_createInstance;
@@ -97,7 +80,7 @@ class Factory final : public Counted<IClassFactory> {
 #ifndef ZV_TEST_SERVER_NO_ENTRY
 TEST_SERVER_EXPORT HRESULT DllGetClassObject(const CLSID& clsid, const IID& riid, void** object) {
     ++g_getClassObject;
-    std::this_thread::sleep_for(std::chrono::milliseconds(g_delayMs.load()));
+    usleep(g_delayMs.load() * 1000);
     *object = nullptr;
     const CLSID served = zvtest::ServedClass(clsid.Data4[7]);
     if (memcmp(&clsid, &served, sizeof(CLSID)) || clsid.Data4[7] == zvtest::kRefusedClassByte)
