@@ -56,10 +56,14 @@ inline HRESULT Create(const CLSID& clsid, ITestObject** object = nullptr) {
     return status;
 }
 
-// True while a module handle names a loaded module of the platform layer.
-inline bool ModuleOpen(ZVHANDLE library) {
-    return GetProcAddress(static_cast<HMODULE>(library), "TestServerCounts") != nullptr;
+// References of the task allocator that are out, read without keeping one.
+inline ULONG TaskAllocatorReferences() {
+    IMalloc* allocator = nullptr;
+    return CoGetMalloc(MEMCTX_TASK, &allocator) == S_OK ? allocator->Release() : ~ULONG(0);
 }
+
+// True while a module handle names a loaded module of the platform layer.
+inline bool ModuleOpen(ZVHANDLE library) { return GetProcAddress(static_cast<HMODULE>(library), "TestServerCounts"); }
 
 // A value read into units that start as 0xBEEF, or u"<fail>" when the read
 // fails, which must leave them alone.  Nothing past the terminator is written.

@@ -13,10 +13,7 @@ namespace {
 
 typedef std::vector<std::string> Args;
 
-struct Result {
-    int exit;
-    std::string out, err;
-};
+struct Result { int exit; std::string out, err; };
 
 std::string Slurp(const std::string& path) {
     std::ifstream in(path);
@@ -25,8 +22,7 @@ std::string Slurp(const std::string& path) {
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-class ToolTest : public ::testing::Test {
-  protected:
+struct ToolTest : ::testing::Test {
     // Runs the tool in the test's directory, on a registry file of its own
     // (no argument holds a quote).
     Result Zv(const Args& args) {
@@ -44,7 +40,6 @@ const std::string kKey = "ZV_HKEY_CONFIG\\Software\\ToolDemo";
 
 TEST_F(ToolTest, UsageErrorsExitWithTwo) {
     EXPECT_TRUE(Has(Zv({"--help"}).out, "zv reg get KEY"));
-    EXPECT_TRUE(Has(Zv({"reg", "get", "HKEY_NOWHERE\\x"}).err, "unknown root"));
     for (const Args& args : {Args{}, Args{"frobnicate"}, Args{"reg"}, Args{"reg", "fetch", kKey},
                              Args{"reg", "get", "HKEY_NOWHERE\\x"}, Args{"reg", "set", kKey},
                              Args{"reg", "delete", "HKLM"}, Args{"info", "extra"},
