@@ -8,6 +8,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,32 @@ bool WantsHelp(const Args& args) {
 int Failed(const std::string& what, HRESULT status) {
     fprintf(stderr, "zv: %s failed: %s\n", what.c_str(), zvtool::StatusText(status).c_str());
     return kExitFailure;
+}
+
+struct Command {
+    const char* name;
+    int (*run)(const Args&);
+};
+
+// Runs the command of `commands` that args[0] names, with the arguments after
+// it; `group` is the command they are subcommands of, empty at the top.
+int Dispatch(const std::string& group, std::initializer_list<Command> commands, const Args& args) {
+    if (args.empty()) return UsageError(group.empty() ? "no command" : group + " needs a subcommand");
+    Args rest(args.begin() + 1, args.end());
+    for (const Command& command : commands)
+        if (args[0] == command.name) return command.run(rest);
+    return UsageError("unknown " + (group.empty() ? "command" : group + " subcommand") + " '" + args[0] + "'");
+}
+
+// The arguments without `flag`; *seen tells whether it was there.
+Args WithoutFlag(const Args& args, const char* flag, bool* seen) {
+    Args rest;
+    *seen = false;
+    for (const std::string& arg : args) {
+        if (arg == flag) *seen = true;
+        else rest.push_back(arg);
+    }
+    return rest;
 }
 
 // ---- reg -----------------------------------------------------------------
@@ -124,11 +151,7 @@ int RegExport(const Args& args) {
 
 int RegImport(const Args& args) {
     bool undo = false;
-    Args rest;
-    for (const std::string& arg : args) {
-        if (arg == "--undo") undo = true;
-        else rest.push_back(arg);
-    }
+    Args rest = WithoutFlag(args, "--undo", &undo);
     if (rest.size() != 1) return UsageError("reg import FILE [--undo]");
     std::u16string file = zvtool::Wide(rest[0]);
     HRESULT status = ZVImportRegistryEntry(file.c_str(), undo ? 1 : 0);
@@ -137,16 +160,9 @@ int RegImport(const Args& args) {
 }
 
 int Reg(const Args& args) {
-    if (args.empty()) return UsageError("reg needs a subcommand");
-    const std::string& verb = args[0];
-    Args rest(args.begin() + 1, args.end());
-    if (verb == "get") return RegGet(rest);
-    if (verb == "set") return RegSet(rest);
-    if (verb == "delete") return RegDelete(rest);
-    if (verb == "tree") return RegTree(rest);
-    if (verb == "export") return RegExport(rest);
-    if (verb == "import") return RegImport(rest);
-    return UsageError("unknown reg subcommand '" + verb + "'");
+    return Dispatch("reg", {{"get", RegGet}, {"set", RegSet}, {"delete", RegDelete}, {"tree", RegTree},
+                            {"export", RegExport}, {"import", RegImport}},
+                    args);
 }
 
 // ---- com -----------------------------------------------------------------
@@ -196,24 +212,14 @@ int ComCreate(const Args& args) {
 }
 
 int Com(const Args& args) {
-    if (args.empty()) return UsageError("com needs a subcommand");
-    const std::string& verb = args[0];
-    Args rest(args.begin() + 1, args.end());
-    if (verb == "register") return ComRegister(rest);
-    if (verb == "unregister") return ComUnregister(rest);
-    if (verb == "create") return ComCreate(rest);
-    return UsageError("unknown com subcommand '" + verb + "'");
+    return Dispatch("com", {{"register", ComRegister}, {"unregister", ComUnregister}, {"create", ComCreate}}, args);
 }
 
 // ---- uri, info -----------------------------------------------------------
 
 int Uri(const Args& args) {
     bool json = false;
-    Args rest;
-    for (const std::string& arg : args) {
-        if (arg == "--json") json = true;
-        else rest.push_back(arg);
-    }
+    Args rest = WithoutFlag(args, "--json", &json);
     if (rest.size() != 1) return UsageError("uri TEXT [--json]");
     std::u16string text = zvtool::Wide(rest[0]);
     ParsedURI parsed;
@@ -235,26 +241,14 @@ int Info(const Args& args) {
     return kExitOk;
 }
 
-struct Command {
-    const char* name;
-    int (*run)(const Args&);
-};
-
-const Command kCommands[] = {
-    {"reg", Reg}, {"com", Com}, {"uri", Uri}, {"info", Info}, {"demo", zvtool::Demo},
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
     Args args(argv + 1, argv + argc);
-    if (args.empty()) return UsageError("no command");
-    if (WantsHelp(args)) {
+    if (!args.empty() && WantsHelp(args)) {
         fputs(kUsage, stdout);
         return kExitOk;
     }
-    Args rest(args.begin() + 1, args.end());
-    for (const Command& command : kCommands)
-        if (args[0] == command.name) return command.run(rest);
-    return UsageError("unknown command '" + args[0] + "'");
+    return Dispatch("", {{"reg", Reg}, {"com", Com}, {"uri", Uri}, {"info", Info}, {"demo", zvtool::Demo}},
+                    args);
 }
