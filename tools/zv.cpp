@@ -89,10 +89,17 @@ Args WithoutFlag(const Args& args, const char* flag, bool* seen) {
 
 // ---- reg -----------------------------------------------------------------
 
+// Checks that there are `least` to `most` arguments and reads the key that
+// the first names; the exit status of a usage error, else 0.
+int KeyArguments(const Args& args, size_t least, size_t most, const char* usage, zvtool::KeyName* key) {
+    if (args.size() < least || args.size() > most) return UsageError(usage);
+    if (!zvtool::ParseKey(args[0], key)) return UsageError("unknown root in '" + args[0] + "'");
+    return kExitOk;
+}
+
 int RegGet(const Args& args) {
-    if (args.size() < 1 || args.size() > 2) return UsageError("reg get KEY [NAME]");
     zvtool::KeyName key;
-    if (!zvtool::ParseKey(args[0], &key)) return UsageError("unknown root in '" + args[0] + "'");
+    if (int usage = KeyArguments(args, 1, 2, "reg get KEY [NAME]", &key)) return usage;
     std::u16string name = args.size() > 1 ? zvtool::Wide(args[1]) : u"";
     // The library reads at most 255 units; room for the widest answer.
     ZVWCHAR value[256] = {};
@@ -104,9 +111,8 @@ int RegGet(const Args& args) {
 }
 
 int RegSet(const Args& args) {
-    if (args.size() < 2 || args.size() > 3) return UsageError("reg set KEY [NAME] VALUE");
     zvtool::KeyName key;
-    if (!zvtool::ParseKey(args[0], &key)) return UsageError("unknown root in '" + args[0] + "'");
+    if (int usage = KeyArguments(args, 2, 3, "reg set KEY [NAME] VALUE", &key)) return usage;
     std::u16string name = args.size() == 3 ? zvtool::Wide(args[1]) : u"";
     std::u16string value = zvtool::Wide(args.back());
     HRESULT status = ZVAddRegistryEntry(key.root, key.path.c_str(),
@@ -116,9 +122,8 @@ int RegSet(const Args& args) {
 }
 
 int RegDelete(const Args& args) {
-    if (args.size() != 1) return UsageError("reg delete KEY");
     zvtool::KeyName key;
-    if (!zvtool::ParseKey(args[0], &key)) return UsageError("unknown root in '" + args[0] + "'");
+    if (int usage = KeyArguments(args, 1, 1, "reg delete KEY", &key)) return usage;
     if (key.path.empty()) return UsageError("refusing to delete a whole root");
     HRESULT status = ZVDeleteRegistryEntry(key.root, key.path.c_str());
     if (FAILED(status)) return Failed("deleting " + args[0], status);
@@ -126,9 +131,8 @@ int RegDelete(const Args& args) {
 }
 
 int RegTree(const Args& args) {
-    if (args.size() != 1) return UsageError("reg tree KEY");
     zvtool::KeyName key;
-    if (!zvtool::ParseKey(args[0], &key)) return UsageError("unknown root in '" + args[0] + "'");
+    if (int usage = KeyArguments(args, 1, 1, "reg tree KEY", &key)) return usage;
     std::string drawing;
     LONG error = zvtool::DrawTree(key, args[0], &drawing);
     if (error != ERROR_SUCCESS) {
@@ -140,9 +144,8 @@ int RegTree(const Args& args) {
 }
 
 int RegExport(const Args& args) {
-    if (args.size() != 2) return UsageError("reg export KEY FILE");
     zvtool::KeyName key;
-    if (!zvtool::ParseKey(args[0], &key)) return UsageError("unknown root in '" + args[0] + "'");
+    if (int usage = KeyArguments(args, 2, 2, "reg export KEY FILE", &key)) return usage;
     std::u16string file = zvtool::Wide(args[1]);
     HRESULT status = ZVExportRegistryEntry(key.root, key.path.c_str(), file.c_str());
     if (FAILED(status)) return Failed("exporting " + args[0] + " to " + args[1], status);
