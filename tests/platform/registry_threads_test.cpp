@@ -1,142 +1,72 @@
-// Many threads of one process on one registry: each works a subtree of its
-// own, all of them race on a shared key that one thread keeps deleting and
-// making again.  Bounded in time; a watchdog ends a hung run.
+// Many threads of one process on one registry: each works keys of its own,
+// and all of them race on a shared key whose subkey one thread keeps making
+// and deleting.  Bounded in time; a watchdog ends a hung run.
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "registry_util.h"
 #include "support.h"
+#include "watchdog.h"
 
-using regtest::KeyExists;
-using regtest::QueryString;
-using regtest::SetString;
-
-namespace {
-
-class Watchdog {
-  public:
-    explicit Watchdog(std::chrono::seconds limit)
-        : thread_([this, limit] {
-              std::unique_lock<std::mutex> lock(mutex_);
-              if (!done_.wait_for(lock, limit, [this] { return finished_; })) {
-                  fprintf(stderr, "registry stress test hung\n");
-                  abort();
-              }
-          }) {}
-    ~Watchdog() {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            finished_ = true;
-        }
-        done_.notify_all();
-        thread_.join();
-    }
-
-  private:
-    std::mutex mutex_;
-    std::condition_variable done_;
-    bool finished_ = false;
-    std::thread thread_;
-};
+using namespace regtest;
 
 TEST(RegistryThreads, ManyThreadsShareOneStore) {
     zvtest::TempDir dir;
-    regtest::UseRegistry(dir.file("registry.db"));
-    Watchdog watchdog(std::chrono::seconds(120));
-    HKEY shared = regtest::CreateKey(HKEY_LOCAL_MACHINE, "Software\\Shared");
+    UseRegistry(dir.file("registry.db"));
+    zvtest::Watchdog watchdog(120, "registry stress test");
+    HKEY shared = CreateKey(HKEY_LOCAL_MACHINE, "Software\\Shared");
     const int kThreads = 8;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
-    std::atomic<int> errors{0};
-    std::atomic<long> operations{0};
-    std::mutex reportLock;
-    std::string firstError;
-    auto fail = [&](const std::string& what) {
-        if (errors++ == 0) {
-            std::lock_guard<std::mutex> lock(reportLock);
-            firstError = what;
-        }
-    };
-
+    std::atomic<int> errors{0}, rounds{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&, t] {
-            const std::string own = "Software\\T" + std::to_string(t);
-            for (int round = 0; std::chrono::steady_clock::now() < deadline; ++round) {
+            for (int round = 0; std::chrono::steady_clock::now() < deadline; ++round, ++rounds) {
                 const std::string tag = std::to_string(round);
-                if (t == 0) {
-                    // Churn: make the shared subkey, fill it, take it away.
-                    HKEY churn = nullptr;
-                    LSTATUS status = RegCreateKeyExA(shared, "Churn", 0, nullptr, 0,
-                                                     KEY_ALL_ACCESS, nullptr, &churn, nullptr);
-                    if (status != ERROR_SUCCESS) fail("create churn " + std::to_string(status));
-                    if (churn) {
-                        status = SetString(churn, "v", "churn" + tag);
-                        if (status != ERROR_SUCCESS) fail("set churn " + std::to_string(status));
-                        RegCloseKey(churn);
-                    }
-                    status = RegDeleteKeyA(shared, "Churn");
-                    if (status != ERROR_SUCCESS)
-                        fail("delete churn " + std::to_string(status));
-                    ++operations;
+                HKEY key = nullptr;
+                if (t == 0) {  // the churn: the subkey made, filled and taken away
+                    errors += RegCreateKeyExA(shared, "Churn", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                              nullptr, &key, nullptr) != ERROR_SUCCESS;
+                    errors += SetString(key, "v", "churn" + tag) != ERROR_SUCCESS;
+                    errors += (RegCloseKey(key) | RegDeleteKeyA(shared, "Churn")) != ERROR_SUCCESS;
                     continue;
                 }
-                // A key of this thread's own: everything must succeed and read back.
-                const std::string path = own + "\\K" + tag;
-                HKEY key = nullptr;
+                // A key of this thread's own: everything succeeds and reads back.
+                const std::string path = "Software\\T" + std::to_string(t) + "\\K" + tag;
                 DWORD disposition = 0;
                 LSTATUS status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0,
                                                  KEY_ALL_ACCESS, nullptr, &key, &disposition);
-                if (status != ERROR_SUCCESS || disposition != REG_CREATED_NEW_KEY) {
-                    fail("create own " + std::to_string(status));
-                    continue;
-                }
-                if (SetString(key, "v", tag) != ERROR_SUCCESS) fail("set own");
-                if (QueryString(key, "v") != tag) fail("read own");
-                RegCloseKey(key);
-                if (RegDeleteKeyA(HKEY_LOCAL_MACHINE, path.c_str()) != ERROR_SUCCESS)
-                    fail("delete own");
-                if (KeyExists(HKEY_LOCAL_MACHINE, path)) fail("own key still there");
+                errors += status != ERROR_SUCCESS || disposition != REG_CREATED_NEW_KEY;
+                errors += SetString(key, "v", tag) != ERROR_SUCCESS || QueryString(key, "v") != tag;
+                status = RegCloseKey(key) | RegDeleteKeyA(HKEY_LOCAL_MACHINE, path.c_str());
+                errors += status != ERROR_SUCCESS || KeyExists(HKEY_LOCAL_MACHINE, path);
                 // The shared key: a value per thread, and the churning subkey
                 // seen whole or not at all.
-                if (SetString(shared, ("t" + std::to_string(t)).c_str(), tag) != ERROR_SUCCESS)
-                    fail("set shared");
-                HKEY churn = nullptr;
-                status = RegOpenKeyExA(shared, "Churn", 0, KEY_READ, &churn);
-                if (status == ERROR_SUCCESS) {
-                    std::string value = QueryString(churn, "v", &status);
-                    if (status == ERROR_SUCCESS && value.compare(0, 5, "churn") != 0)
-                        fail("churn value " + value);
-                    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND &&
-                        status != ERROR_KEY_DELETED)
-                        fail("query churn " + std::to_string(status));
-                    RegCloseKey(churn);
-                } else if (status != ERROR_FILE_NOT_FOUND) {
-                    fail("open churn " + std::to_string(status));
-                }
-                ++operations;
+                errors += SetString(shared, ("t" + std::to_string(t)).c_str(), tag) != ERROR_SUCCESS;
+                status = OpenKey(shared, "Churn", &key);
+                errors += status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND;
+                if (status != ERROR_SUCCESS) continue;
+                std::string value = QueryString(key, "v", &status);
+                errors += status == ERROR_SUCCESS ? value.compare(0, 5, "churn") != 0
+                                                  : status != ERROR_KEY_DELETED &&
+                                                        status != ERROR_FILE_NOT_FOUND;
+                RegCloseKey(key);
             }
         });
     }
     for (std::thread& thread : threads) thread.join();
-    EXPECT_EQ(0, errors.load()) << firstError;
-    EXPECT_GT(operations.load(), kThreads);
-    // Every thread's last value is there, and nothing of their own keys.
-    std::vector<std::string> names = regtest::ValueNames(shared);
-    EXPECT_EQ(size_t(kThreads - 1), names.size());
+    EXPECT_EQ(0, errors.load());
+    EXPECT_GT(rounds.load(), kThreads);
+    // Every thread's last value is there, and none of their own keys.
+    EXPECT_EQ(size_t(kThreads - 1), ValueNames(shared).size());
     for (int t = 1; t < kThreads; ++t) {
         HKEY own = nullptr;
-        if (regtest::OpenKey(HKEY_LOCAL_MACHINE, "Software\\T" + std::to_string(t), &own) ==
-            ERROR_SUCCESS) {
-            EXPECT_TRUE(regtest::Subkeys(own).empty());
-            RegCloseKey(own);
-        }
+        ASSERT_EQ(ERROR_SUCCESS, OpenKey(HKEY_LOCAL_MACHINE, "Software\\T" + std::to_string(t), &own));
+        EXPECT_EQ(Strings{}, Subkeys(own));
+        RegCloseKey(own);
     }
     RegCloseKey(shared);
 }
-
-}  // namespace
