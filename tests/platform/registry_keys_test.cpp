@@ -1,11 +1,9 @@
 // The Win32 registry calls: keys, values, names, enumeration, rights,
 // handles and deletion.  The narrow forms run on both families; the wide
 // forms are checked where they exist and refused where they do not.
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "platform/posix/handles.h"
 #include "registry_util.h"
 #include "support.h"
 
@@ -15,12 +13,12 @@ namespace {
 
 const HKEY kMachine = HKEY_LOCAL_MACHINE;
 
-// Creates or opens a key and closes it again.
-LSTATUS Create(HKEY root, const char* path, DWORD options = 0, HKEY* key = nullptr) {
-    HKEY made = nullptr;
+// Creates (or opens) a key and closes it again.
+LSTATUS Create(HKEY root, const char* path, DWORD options = 0) {
+    HKEY key = nullptr;
     LSTATUS status = RegCreateKeyExA(root, path, 0, nullptr, options, KEY_ALL_ACCESS, nullptr,
-                                     key ? key : &made, nullptr);
-    RegCloseKey(made);
+                                     &key, nullptr);
+    RegCloseKey(key);
     return status;
 }
 
@@ -43,24 +41,16 @@ std::vector<LSTATUS> Answers(HKEY key) {
 
 TEST(RegistryKeys, CreateOpenAndPathRules) {
     DWORD made = 0, again = 0;
-    HKEY deep = CreateKey(kMachine, "Software\\Zv\\A\\B", &made);
-    ASSERT_EQ(ERROR_SUCCESS, SetString(deep, "v", "one"));
-    // Made again, relative to a key named with a trailing backslash, and the
-    // key itself by a null path: new handles to the same key.
-    HKEY middle = CreateKey(kMachine, "Software\\Zv\\A\\");
-    HKEY views[3] = {CreateKey(kMachine, "Software\\Zv\\A\\B", &again)};
+    HKEY deep = CreateKey(kMachine, "Software\\Zv\\A\\B", &made), same = nullptr;
+    RegCloseKey(CreateKey(kMachine, "Software\\Zv\\A\\B", &again));
     EXPECT_EQ(DWORD(REG_CREATED_NEW_KEY), made);
     EXPECT_EQ(DWORD(REG_OPENED_EXISTING_KEY), again);
-    ASSERT_EQ(ERROR_SUCCESS, OpenKey(middle, "B", &views[1]));
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(views[1], nullptr, 0, KEY_READ, &views[2]));
-    for (HKEY key : views) {
-        EXPECT_NE(deep, key);
-        EXPECT_EQ("one", QueryString(key, "v"));
-        RegCloseKey(key);
-    }
-    HKEY key = deep;
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, OpenKey(kMachine, "Software\\Nope\\B", &key));
-    EXPECT_EQ(nullptr, key);
+    ASSERT_EQ(ERROR_SUCCESS, SetString(deep, "v", "one"));
+    // Relative to a key named with a trailing backslash.
+    ASSERT_EQ(ERROR_SUCCESS, OpenKey(CreateKey(kMachine, "Software\\Zv\\A\\"), "B", &same));
+    EXPECT_EQ("one", QueryString(same, "v"));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, OpenKey(kMachine, "Software\\Nope\\B", &same));
+    EXPECT_EQ(nullptr, same);
     // A key name holds 255 characters; a refused path makes nothing on the way.
     std::string longest = "Software\\X\\" + std::string(255, 'k');
     const std::pair<std::string, LSTATUS> paths[] = {
@@ -68,26 +58,21 @@ TEST(RegistryKeys, CreateOpenAndPathRules) {
         {longest + "k", ERROR_INVALID_PARAMETER}, {longest, ERROR_SUCCESS}};
     for (const auto& path : paths) {
         EXPECT_EQ(path.second, Create(kMachine, path.first.c_str())) << path.first;
-        EXPECT_EQ(path.second == ERROR_SUCCESS, KeyExists(kMachine, "Software\\X"));
+        EXPECT_EQ(path.second ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS, OpenKey(kMachine, "Software\\X"));
     }
     EXPECT_EQ(ERROR_INVALID_PARAMETER, Create(kMachine, nullptr));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, Create(kMachine, "V", 1 /* volatile */));
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, RegCreateKeyExA(kMachine, "V", 0, nullptr, 0,
-                                                       KEY_ALL_ACCESS, nullptr, nullptr, nullptr));
     // A value name holds 16,383 characters.
     std::string name(16383, 'n');
     EXPECT_EQ(ERROR_SUCCESS, SetString(deep, name.c_str(), "x"));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, SetString(deep, (name + "n").c_str(), "x"));
     EXPECT_EQ((Strings{"v", name}), ValueNames(deep));
-    RegCloseKey(deep);
-    RegCloseKey(middle);
 }
 
 TEST(RegistryKeys, NamesAreCaseInsensitiveAndKeepTheirFirstSpelling) {
     HKEY key = CreateKey(kMachine, "Software\\Mixed\\Inner"), other = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, SetString(key, "Color", "red"));
     ASSERT_EQ(ERROR_SUCCESS, OpenKey(kMachine, "SOFTWARE\\mixed\\INNER", &other, KEY_ALL_ACCESS));
-    EXPECT_EQ("red", QueryString(other, "COLOR"));
     ASSERT_EQ(ERROR_SUCCESS, SetString(other, "cOLOR", "blue"));
     EXPECT_EQ("blue", QueryString(key, "color"));
     EXPECT_EQ(Strings{"Color"}, ValueNames(key));
@@ -103,12 +88,10 @@ TEST(RegistryKeys, NamesAreCaseInsensitiveAndKeepTheirFirstSpelling) {
     EXPECT_EQ("NENNNE", kinds);
     // Ordered by upper-case units: E-acute (C9), sharp s (DF), Y-diaeresis (178).
     EXPECT_EQ((Strings{"Inner", "SS", "\xE9t\xE9", "\xDF", "\xFF"}), Subkeys(parent));
-    for (HKEY k : {key, other, parent}) RegCloseKey(k);
-    // The rule is Unicode's upper case where that is one unit; every unit
+    // Greek, Cyrillic and fullwidth letters fold as well, and every unit
     // maps to a fixed point of the rule, so folding is stable.
     using zvp::reg::UpcaseUnit;
-    const char16_t pairs[][2] = {{u'{', u'{'},   {0xF7, 0xF7},   {0xFF, 0x178},  {0x101, 0x100},
-                                 {0x3C2, 0x3A3}, {0x451, 0x401}, {0xFF41, 0xFF21}, {0xD801, 0xD801}};
+    const char16_t pairs[][2] = {{0x3C2, 0x3A3}, {0x451, 0x401}, {0xFF41, 0xFF21}, {0xD801, 0xD801}};
     for (const auto& pair : pairs) EXPECT_EQ(pair[1], UpcaseUnit(pair[0])) << int(pair[0]);
     for (uint32_t unit = 0; unit <= 0xFFFF; ++unit)
         ASSERT_EQ(UpcaseUnit(char16_t(unit)), UpcaseUnit(UpcaseUnit(char16_t(unit)))) << unit;
@@ -118,39 +101,30 @@ TEST(RegistryValues, KeepTheirTypeAndExactBytes) {
     HKEY key = CreateKey(kMachine, "Software\\Values");
     std::string big(1 << 20, '\0');
     for (size_t i = 0; i < big.size(); ++i) big[i] = char(i * 7 + (i >> 9));
-    const struct {
-        const char* name;
-        DWORD type;
-        std::string bytes;
-    } values[] = {{"bin", REG_BINARY, std::string("\0\1\0\xFF\0", 5)}, {"num", REG_DWORD, "\1\2\3\4"},
-                  {"raw", REG_SZ, "abc"} /* no terminator */, {"empty", REG_NONE, ""},
-                  {"multi", REG_MULTI_SZ, std::string("one\0two\0", 9)}, {"custom", 0x7777, "\1"},
-                  {"big", REG_BINARY, big}};
-    for (const auto& v : values) {
-        DWORD type = 0, size = DWORD(v.bytes.size());
-        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, v.name, 0, v.type,
-                                                reinterpret_cast<const BYTE*>(v.bytes.data()), size));
+    const std::pair<DWORD, std::string> values[] = {
+        {REG_BINARY, std::string("\0\1\0\xFF\0", 5)}, {REG_DWORD, "\1\2\3\4"}, {REG_NONE, ""},
+        {REG_SZ, "abc"} /* no terminator */, {REG_MULTI_SZ, std::string("one\0two\0", 9)},
+        {0x7777, "\1"}, {REG_BINARY, big}};
+    for (const auto& value : values) {
+        std::string name = "v" + std::to_string(&value - values);
+        DWORD type = 0, size = DWORD(value.second.size());
+        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, name.c_str(), 0, value.first,
+                                                reinterpret_cast<const BYTE*>(value.second.data()), size));
         // One byte short: ERROR_MORE_DATA, the size needed, nothing written.
         std::vector<BYTE> buffer(size + 1, 0xEE);
         size -= size ? 1 : 0;
-        EXPECT_EQ(v.bytes.empty() ? ERROR_SUCCESS : ERROR_MORE_DATA,
-                  RegQueryValueExA(key, v.name, nullptr, &type, buffer.data(), &size));
-        EXPECT_EQ(std::make_pair(v.type, DWORD(v.bytes.size())), std::make_pair(type, size));
+        EXPECT_EQ(value.second.empty() ? ERROR_SUCCESS : ERROR_MORE_DATA,
+                  RegQueryValueExA(key, name.c_str(), nullptr, &type, buffer.data(), &size));
+        EXPECT_EQ(std::make_pair(value.first, DWORD(value.second.size())), std::make_pair(type, size));
         EXPECT_EQ(0xEE, buffer[0]);
-        ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, v.name, nullptr, &type, buffer.data(), &size));
-        EXPECT_TRUE(v.bytes == std::string(buffer.begin(), buffer.begin() + size)) << v.name;
-        EXPECT_EQ(0xEE, buffer[size]) << "written past the data of " << v.name;
+        ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, name.c_str(), nullptr, &type, buffer.data(), &size));
+        EXPECT_TRUE(value.second == std::string(buffer.begin(), buffer.begin() + size)) << name;
+        EXPECT_EQ(0xEE, buffer[size]) << "written past the data of " << name;
     }
-    // Overwriting changes type and bytes.
-    ASSERT_EQ(ERROR_SUCCESS, SetString(key, "num", "now text"));
-    EXPECT_EQ("now text", QueryString(key, "num"));
-    DWORD size = 4;
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, RegSetValueExA(key, "bad", 0, REG_BINARY, nullptr, 4));
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegQueryValueExA(key, "bad", nullptr, nullptr, nullptr, &size));
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, RegQueryValueExA(key, "num", &size, nullptr, nullptr, &size));
-    EXPECT_EQ(ERROR_INVALID_PARAMETER,
-              RegQueryValueExA(key, "num", nullptr, nullptr, reinterpret_cast<BYTE*>(&size), nullptr));
-    RegCloseKey(key);
+    // Overwriting changes type and bytes; data without its size is refused.
+    ASSERT_EQ(ERROR_SUCCESS, SetString(key, "v1", "now text"));
+    EXPECT_EQ("now text", QueryString(key, "v1"));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, RegSetValueExA(key, "v2", 0, REG_BINARY, nullptr, 4));
 }
 
 TEST(RegistryValues, NarrowFormsConvertStringDataThroughLatin1) {
@@ -162,25 +136,16 @@ TEST(RegistryValues, NarrowFormsConvertStringDataThroughLatin1) {
     DWORD size = 0;  // narrow sizes count bytes
     ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, "all", nullptr, nullptr, nullptr, &size));
     EXPECT_EQ(256u, size);
-    if (!zvtest::Family9x()) {
-        // Strings are kept as UTF-16: "\xE9x" reads wide as two units, and a
-        // unit outside ISO-8859-1 reads narrow as '?'.
-        char16_t wide[8];
-        size = sizeof(wide);
-        ASSERT_EQ(ERROR_SUCCESS, SetString(key, "pair", "\xE9x"));
-        ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExW(key, u"pair", nullptr, nullptr,
-                                                  reinterpret_cast<BYTE*>(wide), &size));
-        EXPECT_EQ(std::u16string(u"\u00E9x", 3), std::u16string(wide, size / 2));
-        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, u"wide", 0, REG_EXPAND_SZ,
-                                                reinterpret_cast<const BYTE*>(u"\u0100b"), 6));
-        EXPECT_EQ("?b", QueryString(key, "wide"));
-    }
-    RegCloseKey(key);
+    // The store keeps UTF-16: a unit outside ISO-8859-1 reads narrow as '?'.
+    if (zvtest::Family9x()) return;
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, u"wide", 0, REG_EXPAND_SZ,
+                                            reinterpret_cast<const BYTE*>(u"\u0100\u00E9"), 6));
+    EXPECT_EQ("?\xE9", QueryString(key, "wide"));
 }
 
 TEST(RegistryEnum, SubkeysInCaseInsensitiveOrderValuesInCreationOrder) {
     HKEY key = CreateKey(kMachine, "Software\\Enum");
-    for (const char* name : {"b", "_x", "C", "A", "B2", "a1"}) EXPECT_EQ(ERROR_SUCCESS, Create(key, name));
+    for (const char* name : {"b", "_x", "C", "A", "B2", "a1"}) ASSERT_EQ(ERROR_SUCCESS, Create(key, name));
     // Upper-case order: '_' comes after the letters, as on Windows.
     EXPECT_EQ((Strings{"A", "a1", "b", "B2", "C", "_x"}), Subkeys(key));
     for (const char* name : {"zeta", "alpha", "Mid", ""})
@@ -190,22 +155,19 @@ TEST(RegistryEnum, SubkeysInCaseInsensitiveOrderValuesInCreationOrder) {
     // Capacities count the terminator, returned lengths do not.
     char name[8];
     BYTE data[16];
-    DWORD length = 2, size = 7, type = 0;
+    DWORD length = 2, size = 7;
     EXPECT_EQ(ERROR_MORE_DATA, RegEnumKeyExA(key, 1, name, &length, nullptr, nullptr, nullptr, nullptr));
     length = 3;
     ASSERT_EQ(ERROR_SUCCESS, RegEnumKeyExA(key, 1, name, &length, nullptr, nullptr, nullptr, nullptr));
     EXPECT_EQ("a1 2", std::string(name) + " " + std::to_string(length));
     length = 5;  // "alpha" needs 6, "changed" 8
-    EXPECT_EQ(ERROR_MORE_DATA, RegEnumValueA(key, 1, name, &length, nullptr, &type, data, &size));
+    EXPECT_EQ(ERROR_MORE_DATA, RegEnumValueA(key, 1, name, &length, nullptr, nullptr, data, &size));
     length = 6;
-    EXPECT_EQ(ERROR_MORE_DATA, RegEnumValueA(key, 1, name, &length, nullptr, &type, data, &size));
+    EXPECT_EQ(ERROR_MORE_DATA, RegEnumValueA(key, 1, name, &length, nullptr, nullptr, data, &size));
     length = 6;
-    ASSERT_EQ(ERROR_SUCCESS, RegEnumValueA(key, 1, name, &length, nullptr, &type, data, &size));
+    ASSERT_EQ(ERROR_SUCCESS, RegEnumValueA(key, 1, name, &length, nullptr, nullptr, data, &size));
     EXPECT_EQ("alpha 5 changed 8", std::string(name) + " " + std::to_string(length) + " " +
                                        reinterpret_cast<char*>(data) + " " + std::to_string(size));
-    EXPECT_EQ(ERROR_INVALID_PARAMETER,
-              RegEnumValueA(key, 0, name, &length, nullptr, nullptr, data, nullptr));
-    RegCloseKey(key);
 }
 
 TEST(RegistryHandles, EachCallAnswersByTheRightsAndTheLifeOfItsHandle) {
@@ -215,12 +177,7 @@ TEST(RegistryHandles, EachCallAnswersByTheRightsAndTheLifeOfItsHandle) {
     ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(kMachine, "Software\\Gone"));
     ASSERT_EQ(ERROR_SUCCESS, Create(kMachine, "Software\\Gone"));
     ASSERT_EQ(ERROR_SUCCESS, RegCloseKey(closed));
-    // A handle of another kind is not a key, and closing it as one leaves it.
-    class Other : public zvp::KernelObject {
-      public:
-        Other() : KernelObject(zvp::ObjectKind::Event) {}
-    };
-    HANDLE other = zvp::InsertHandle(std::make_shared<Other>());
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);  // not a key
     auto open = [](const char* path, REGSAM access) {
         HKEY key = nullptr;
         EXPECT_EQ(ERROR_SUCCESS, OpenKey(kMachine, path, &key, access)) << path;
@@ -237,100 +194,71 @@ TEST(RegistryHandles, EachCallAnswersByTheRightsAndTheLifeOfItsHandle) {
         {gone, std::vector<LSTATUS>(8, ERROR_KEY_DELETED)},
         {nullptr, bad}, {HKEY(3), bad}, {HKEY(400000), bad}, {HKEY(0x12345670), bad},
         {HKEY(intptr_t(int32_t(0x80000005))) /* HKEY_CURRENT_CONFIG */, bad},
-        {HKEY(other), bad}, {closed, bad}};
+        {HKEY(event), bad}, {closed, bad}};
     for (const auto& c : cases) {
         EXPECT_EQ(c.second, Answers(c.first)) << c.first;
         EXPECT_EQ(c.second == bad ? ERROR_INVALID_HANDLE : ERROR_SUCCESS, RegCloseKey(c.first));
     }
-    EXPECT_TRUE(zvp::RemoveHandle(other));
+    EXPECT_TRUE(CloseHandle(event));
     EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(kMachine));  // predefined keys close and stay
     EXPECT_EQ(ERROR_SUCCESS, SetString(kMachine, "still", "open"));
 }
 
 TEST(RegistryHandles, PredefinedKeysAndTheirViews) {
-    // HKEY_CLASSES_ROOT is HKEY_LOCAL_MACHINE\Software\Classes, and
-    // HKEY_CURRENT_USER this user's key under HKEY_USERS.
-    HKEY classes = CreateKey(HKEY_CLASSES_ROOT, "Zv.Test\\CLSID");
-    HKEY user = CreateKey(HKEY_CURRENT_USER, "Software\\Zv"), viaMachine, viaUsers;
-    ASSERT_EQ(ERROR_SUCCESS, SetString(classes, nullptr, "{0}"));
-    ASSERT_EQ(ERROR_SUCCESS, SetString(user, "who", "me"));
+    // The roots and views cannot be deleted (empty as they are), on either family.
     std::string sid = "S-1-22-1-" + std::to_string(getuid());
-    ASSERT_EQ(ERROR_SUCCESS, OpenKey(kMachine, "Software\\Classes\\zv.test\\clsid", &viaMachine));
-    ASSERT_EQ(ERROR_SUCCESS, OpenKey(HKEY_USERS, sid + "\\Software\\Zv", &viaUsers));
-    EXPECT_EQ("{0} me", QueryString(viaMachine, nullptr) + " " + QueryString(viaUsers, "who"));
-    EXPECT_EQ(Strings{"Zv.Test"}, Subkeys(HKEY_CLASSES_ROOT));
-    EXPECT_EQ(Strings{sid}, Subkeys(HKEY_USERS));
-    // The roots and views cannot be deleted, on either family.
     for (auto named : {std::make_pair(kMachine, "Software\\Classes"), std::make_pair(kMachine, ""),
                        std::make_pair(HKEY_USERS, sid.c_str()), std::make_pair(HKEY_CLASSES_ROOT, ""),
-                       std::make_pair(kMachine, "Software")})
+                       std::make_pair(HKEY_CURRENT_USER, "")})
         EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteKeyA(named.first, named.second)) << named.second;
-    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, "Zv.Test\\CLSID"));
-    for (HKEY k : {classes, user, viaMachine, viaUsers}) RegCloseKey(k);
+    // HKEY_CLASSES_ROOT is HKEY_LOCAL_MACHINE\Software\Classes, and
+    // HKEY_CURRENT_USER this user's key under HKEY_USERS.
+    RegCloseKey(CreateKey(HKEY_CLASSES_ROOT, "Zv.Test"));
+    RegCloseKey(CreateKey(HKEY_CURRENT_USER, "Zv"));
+    EXPECT_EQ(ERROR_SUCCESS, OpenKey(kMachine, "Software\\Classes\\zv.test"));
+    EXPECT_EQ(ERROR_SUCCESS, OpenKey(HKEY_USERS, sid + "\\zv"));
 }
 
 TEST(RegistryDelete, FamilyRulesForKeysWithSubkeys) {
-    HKEY leaf = CreateKey(kMachine, "Software\\Del\\Top\\Mid\\Leaf");
-    ASSERT_EQ(ERROR_SUCCESS, SetString(leaf, "v", "x"));
-    RegCloseKey(leaf);
+    ASSERT_EQ(ERROR_SUCCESS, SetString(CreateKey(kMachine, "Software\\Del\\Top\\Mid\\Leaf"), "v", "x"));
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteKeyA(kMachine, "Software\\Del\\Nope"));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, RegDeleteKeyA(kMachine, nullptr));
     if (zvtest::Family9x()) {
         // The narrow form takes the whole subtree, values and all.
         EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(kMachine, "Software\\Del\\Top"));
-        EXPECT_FALSE(KeyExists(kMachine, "Software\\Del\\Top"));
-        leaf = CreateKey(kMachine, "Software\\Del\\Top\\Mid\\Leaf");
-        EXPECT_TRUE(ValueNames(leaf).empty());
-        RegCloseKey(leaf);
+        EXPECT_EQ(Strings{}, ValueNames(CreateKey(kMachine, "Software\\Del\\Top\\Mid\\Leaf")));
         return;
     }
     // NT refuses a key with subkeys, through either form.
     EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteKeyA(kMachine, "Software\\Del\\Top"));
     EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteKeyW(kMachine, u"Software\\Del\\Top\\Mid"));
     EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyW(kMachine, u"software\\del\\top\\mid\\LEAF"));
-    EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(kMachine, "Software\\Del\\Top\\Mid"));
     // Through an open key, and the key itself by the empty path.
-    HKEY del = CreateKey(kMachine, "Software\\Del"), self = CreateKey(del, "Self");
-    EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(del, "Top"));
-    EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(self, ""));
-    EXPECT_EQ(Strings{}, Subkeys(del));
-    RegCloseKey(self);
-    RegCloseKey(del);
+    HKEY top = CreateKey(kMachine, "Software\\Del\\Top");
+    EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(top, "Mid"));
+    EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(top, ""));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, OpenKey(kMachine, "Software\\Del\\Top"));
 }
 
-TEST(RegistryWide, WideFormsOnNtRefusedOn9x) {
-    HKEY key = nullptr, same = nullptr;
-    DWORD length = 8, size = 8;
-    char16_t name[8], data[8];
-    if (zvtest::Family9x()) {
-        key = CreateKey(kMachine, "Software\\W");
-        for (LSTATUS status : {RegCreateKeyExW(kMachine, u"Software\\W", 0, nullptr, 0,
-                                               KEY_ALL_ACCESS, nullptr, &same, nullptr),
-                               RegOpenKeyExW(kMachine, u"Software", 0, KEY_READ, &same),
-                               RegSetValueExW(key, u"v", 0, REG_SZ, nullptr, 0),
-                               RegQueryValueExW(key, u"v", nullptr, nullptr, nullptr, &size),
-                               RegEnumKeyExW(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr),
-                               RegEnumValueW(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr),
-                               RegDeleteKeyW(kMachine, u"Software\\W")})
-            EXPECT_EQ(ERROR_CALL_NOT_IMPLEMENTED, status);
-        EXPECT_TRUE(KeyExists(kMachine, "Software\\W"));
-        EXPECT_TRUE(ValueNames(key).empty());
-        RegCloseKey(key);
-        return;
-    }
-    // Greek and Cyrillic names fold; a lone surrogate survives unit for unit.
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(kMachine, u"Software\\\u03B1\u03B2\u0436", 0, nullptr,
-                                             0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(kMachine, u"SOFTWARE\\\u0391\u0392\u0416", 0,
-                                           KEY_READ, &same));
-    const char16_t odd[] = {u'x', 0xD800, u'y', 0};
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegSetValueExW(key, odd, 0, REG_SZ, reinterpret_cast<const BYTE*>(u"\u4E2D"), 4));
-    ASSERT_EQ(ERROR_SUCCESS, RegEnumValueW(same, 0, name, &length, nullptr, nullptr,
-                                           reinterpret_cast<BYTE*>(data), &size));
-    EXPECT_EQ(std::u16string(odd), std::u16string(name, length));
-    EXPECT_EQ(std::u16string(u"\u4E2D", 2), std::u16string(data, size / 2));
-    for (HKEY k : {key, same}) EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(k));
+TEST(RegistryWide, WideFormsWorkOnNtAndAreRefusedOn9x) {
+    HKEY key = CreateKey(kMachine, "Software\\W"), other = nullptr;
+    const char16_t odd[] = {u'x', 0xD800, 0};  // a lone surrogate stays unit for unit
+    char16_t name[8] = {};
+    DWORD keyLength = 4, valueLength = 3, size = 8;
+    const LSTATUS want = zvtest::Family9x() ? ERROR_CALL_NOT_IMPLEMENTED : ERROR_SUCCESS;
+    for (LSTATUS status :
+         {RegCreateKeyExW(kMachine, u"SOFTWARE\\w\\Sub", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                          &other, nullptr),
+          RegOpenKeyExW(kMachine, u"Software\\W", 0, KEY_READ, &other),
+          RegSetValueExW(key, odd, 0, REG_SZ, reinterpret_cast<const BYTE*>(u"v"), 4),
+          RegQueryValueExW(key, odd, nullptr, nullptr, nullptr, &size),
+          RegEnumKeyExW(key, 0, name, &keyLength, nullptr, nullptr, nullptr, nullptr),
+          RegEnumValueW(key, 0, name, &valueLength, nullptr, nullptr, nullptr, nullptr),
+          RegDeleteKeyW(key, u"sub")})
+        EXPECT_EQ(want, status);
+    EXPECT_EQ(want == ERROR_SUCCESS ? Strings{"x?"} : Strings{}, ValueNames(key));
+    EXPECT_EQ(Strings{}, Subkeys(key));
+    EXPECT_EQ(std::u16string(want == ERROR_SUCCESS ? odd : u""), std::u16string(name));
 }
 
 }  // namespace

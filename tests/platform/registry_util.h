@@ -21,8 +21,13 @@ inline void UseRegistry(const std::string& path) {
     zvp::reg::ReopenForTesting();
 }
 
-inline LSTATUS OpenKey(HKEY root, const std::string& path, HKEY* key, REGSAM access = KEY_READ) {
-    return RegOpenKeyExA(root, path.c_str(), 0, access, key);
+// Opens a key, or without `key` only tells whether it could be opened.
+inline LSTATUS OpenKey(HKEY root, const std::string& path, HKEY* key = nullptr,
+                       REGSAM access = KEY_READ) {
+    HKEY own = nullptr;
+    LSTATUS status = RegOpenKeyExA(root, path.c_str(), 0, access, key ? key : &own);
+    RegCloseKey(own);
+    return status;
 }
 
 inline HKEY CreateKey(HKEY root, const std::string& path, DWORD* disposition = nullptr) {
@@ -30,13 +35,6 @@ inline HKEY CreateKey(HKEY root, const std::string& path, DWORD* disposition = n
     EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
                                              nullptr, &key, disposition)) << path;
     return key;
-}
-
-inline bool KeyExists(HKEY root, const std::string& path) {
-    HKEY key = nullptr;
-    if (OpenKey(root, path, &key) != ERROR_SUCCESS) return false;
-    RegCloseKey(key);
-    return true;
 }
 
 inline LSTATUS SetString(HKEY key, const char* name, const std::string& text) {
