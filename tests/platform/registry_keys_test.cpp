@@ -11,8 +11,6 @@ using namespace regtest;
 
 namespace {
 
-const HKEY kMachine = HKEY_LOCAL_MACHINE;
-
 // Creates (or opens) a key and closes it again.
 LSTATUS Create(HKEY root, const char* path, DWORD options = 0) {
     HKEY key = nullptr;
@@ -28,37 +26,33 @@ LSTATUS Create(HKEY root, const char* path, DWORD options = 0) {
 std::vector<LSTATUS> Answers(HKEY key) {
     char name[16];
     DWORD keyLength = sizeof(name), valueLength = sizeof(name);
-    HKEY opened = nullptr;
-    std::vector<LSTATUS> answers = {
+    return {
         RegQueryValueExA(key, "v", nullptr, nullptr, nullptr, nullptr), SetString(key, "v", "x"),
         RegEnumKeyExA(key, 0, name, &keyLength, nullptr, nullptr, nullptr, nullptr),
         RegEnumValueA(key, 0, name, &valueLength, nullptr, nullptr, nullptr, nullptr),
-        Create(key, "Sub"), Create(key, "Existing"), OpenKey(key, "Sub", &opened),
+        Create(key, "Sub"), Create(key, "Existing"), OpenKey(key, "Sub"),
         RegDeleteKeyA(key, "Sub")};
-    RegCloseKey(opened);
-    return answers;
 }
 
 TEST(RegistryKeys, CreateOpenAndPathRules) {
     DWORD made = 0, again = 0;
-    HKEY deep = CreateKey(kMachine, "Software\\Zv\\A\\B", &made), same = nullptr;
+    HKEY deep = CreateKey(kMachine, "Software\\Zv\\A\\B", &made), same = deep;
     RegCloseKey(CreateKey(kMachine, "Software\\Zv\\A\\B", &again));
     EXPECT_EQ(DWORD(REG_CREATED_NEW_KEY), made);
     EXPECT_EQ(DWORD(REG_OPENED_EXISTING_KEY), again);
     ASSERT_EQ(ERROR_SUCCESS, SetString(deep, "v", "one"));
-    // Relative to a key named with a trailing backslash.
-    ASSERT_EQ(ERROR_SUCCESS, OpenKey(CreateKey(kMachine, "Software\\Zv\\A\\"), "B", &same));
-    EXPECT_EQ("one", QueryString(same, "v"));
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, OpenKey(kMachine, "Software\\Nope\\B", &same));
     EXPECT_EQ(nullptr, same);
-    // A key name holds 255 characters; a refused path makes nothing on the way.
+    // A key name holds 255 characters, a path may end in a backslash, and a
+    // refused path makes nothing on the way.
     std::string longest = "Software\\X\\" + std::string(255, 'k');
     const std::pair<std::string, LSTATUS> paths[] = {
         {"\\Software", ERROR_BAD_PATHNAME}, {"Software\\X\\\\Y", ERROR_BAD_PATHNAME},
-        {longest + "k", ERROR_INVALID_PARAMETER}, {longest, ERROR_SUCCESS}};
+        {longest + "k", ERROR_INVALID_PARAMETER}, {longest + "\\", ERROR_SUCCESS}};
     for (const auto& path : paths) {
         EXPECT_EQ(path.second, Create(kMachine, path.first.c_str())) << path.first;
-        EXPECT_EQ(path.second ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS, OpenKey(kMachine, "Software\\X"));
+        EXPECT_EQ(path.second ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS,
+                  OpenKey(kMachine, "Software\\X"));
     }
     EXPECT_EQ(ERROR_INVALID_PARAMETER, Create(kMachine, nullptr));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, Create(kMachine, "V", 1 /* volatile */));
@@ -70,102 +64,89 @@ TEST(RegistryKeys, CreateOpenAndPathRules) {
 }
 
 TEST(RegistryKeys, NamesAreCaseInsensitiveAndKeepTheirFirstSpelling) {
-    HKEY key = CreateKey(kMachine, "Software\\Mixed\\Inner"), other = nullptr;
+    HKEY key = CreateKey(kMachine, "Software\\Mix\\In");
     ASSERT_EQ(ERROR_SUCCESS, SetString(key, "Color", "red"));
-    ASSERT_EQ(ERROR_SUCCESS, OpenKey(kMachine, "SOFTWARE\\mixed\\INNER", &other, KEY_ALL_ACCESS));
-    ASSERT_EQ(ERROR_SUCCESS, SetString(other, "cOLOR", "blue"));
+    ASSERT_EQ(ERROR_SUCCESS, SetString(CreateKey(kMachine, "SOFTWARE\\mix\\IN"), "cOLOR", "blue"));
     EXPECT_EQ("blue", QueryString(key, "color"));
     EXPECT_EQ(Strings{"Color"}, ValueNames(key));
     // ISO-8859-1 letters fold too; y-diaeresis has its capital outside
     // ISO-8859-1, sharp s has none (and is not "SS").
-    HKEY parent = CreateKey(kMachine, "software\\MIXED");
+    HKEY parent = CreateKey(kMachine, "software\\MIX");
     std::string kinds;
-    for (const char* name : {"\xE9t\xE9", "\xC9T\xC9", "\xFF", "\xDF", "SS", "iNNER"}) {
+    for (const char* name : {"\xE9t\xE9", "\xC9T\xC9", "\xFF", "\xDF", "SS", "iN"}) {
         DWORD disposition = 0;
         RegCloseKey(CreateKey(parent, name, &disposition));
         kinds += disposition == REG_CREATED_NEW_KEY ? 'N' : 'E';
     }
     EXPECT_EQ("NENNNE", kinds);
     // Ordered by upper-case units: E-acute (C9), sharp s (DF), Y-diaeresis (178).
-    EXPECT_EQ((Strings{"Inner", "SS", "\xE9t\xE9", "\xDF", "\xFF"}), Subkeys(parent));
+    EXPECT_EQ((Strings{"In", "SS", "\xE9t\xE9", "\xDF", "\xFF"}), Subkeys(parent));
     // Greek, Cyrillic and fullwidth letters fold as well, and every unit
     // maps to a fixed point of the rule, so folding is stable.
     using zvp::reg::UpcaseUnit;
-    const char16_t pairs[][2] = {{0x3C2, 0x3A3}, {0x451, 0x401}, {0xFF41, 0xFF21}, {0xD801, 0xD801}};
-    for (const auto& pair : pairs) EXPECT_EQ(pair[1], UpcaseUnit(pair[0])) << int(pair[0]);
+    const char16_t fold[][2] = {{0x3C2, 0x3A3}, {0x451, 0x401}, {0xFF41, 0xFF21}, {0xD801, 0xD801}};
+    for (const auto& pair : fold) EXPECT_EQ(pair[1], UpcaseUnit(pair[0])) << int(pair[0]);
     for (uint32_t unit = 0; unit <= 0xFFFF; ++unit)
         ASSERT_EQ(UpcaseUnit(char16_t(unit)), UpcaseUnit(UpcaseUnit(char16_t(unit)))) << unit;
 }
 
+// The narrow forms keep string data as ISO-8859-1, so every byte string
+// survives, with its size in bytes.
 TEST(RegistryValues, KeepTheirTypeAndExactBytes) {
     HKEY key = CreateKey(kMachine, "Software\\Values");
-    std::string big(1 << 20, '\0');
+    std::string big(1 << 20, '\0'), latin;
     for (size_t i = 0; i < big.size(); ++i) big[i] = char(i * 7 + (i >> 9));
+    for (int c = 255; c >= 0; --c) latin += char(c);
     const std::pair<DWORD, std::string> values[] = {
         {REG_BINARY, std::string("\0\1\0\xFF\0", 5)}, {REG_DWORD, "\1\2\3\4"}, {REG_NONE, ""},
         {REG_SZ, "abc"} /* no terminator */, {REG_MULTI_SZ, std::string("one\0two\0", 9)},
-        {0x7777, "\1"}, {REG_BINARY, big}};
-    for (const auto& value : values) {
-        std::string name = "v" + std::to_string(&value - values);
-        DWORD type = 0, size = DWORD(value.second.size());
-        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, name.c_str(), 0, value.first,
-                                                reinterpret_cast<const BYTE*>(value.second.data()), size));
+        {REG_EXPAND_SZ, latin}, {0x7777, "\1"}, {REG_BINARY, big}};
+    for (const auto& v : values) {
+        const std::string name = "v" + std::to_string(&v - values);
+        const DWORD bytes = DWORD(v.second.size());
+        DWORD type = 0, size = bytes - (bytes ? 1 : 0);
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegSetValueExA(key, name.c_str(), 0, v.first,
+                                 reinterpret_cast<const BYTE*>(v.second.data()), bytes));
         // One byte short: ERROR_MORE_DATA, the size needed, nothing written.
-        std::vector<BYTE> buffer(size + 1, 0xEE);
-        size -= size ? 1 : 0;
-        EXPECT_EQ(value.second.empty() ? ERROR_SUCCESS : ERROR_MORE_DATA,
+        std::vector<BYTE> buffer(bytes + 1, 0xEE);
+        EXPECT_EQ(bytes ? ERROR_MORE_DATA : ERROR_SUCCESS,
                   RegQueryValueExA(key, name.c_str(), nullptr, &type, buffer.data(), &size));
-        EXPECT_EQ(std::make_pair(value.first, DWORD(value.second.size())), std::make_pair(type, size));
+        EXPECT_EQ(std::make_pair(v.first, bytes), std::make_pair(type, size));
         EXPECT_EQ(0xEE, buffer[0]);
-        ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, name.c_str(), nullptr, &type, buffer.data(), &size));
-        EXPECT_TRUE(value.second == std::string(buffer.begin(), buffer.begin() + size)) << name;
+        ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, name.c_str(), 0, 0, buffer.data(), &size));
+        EXPECT_TRUE(v.second == std::string(buffer.begin(), buffer.begin() + size)) << name;
         EXPECT_EQ(0xEE, buffer[size]) << "written past the data of " << name;
     }
-    // Overwriting changes type and bytes; data without its size is refused.
-    ASSERT_EQ(ERROR_SUCCESS, SetString(key, "v1", "now text"));
-    EXPECT_EQ("now text", QueryString(key, "v1"));
+    // Data without its size is refused.
     EXPECT_EQ(ERROR_INVALID_PARAMETER, RegSetValueExA(key, "v2", 0, REG_BINARY, nullptr, 4));
-}
-
-TEST(RegistryValues, NarrowFormsConvertStringDataThroughLatin1) {
-    HKEY key = CreateKey(kMachine, "Software\\Narrow");
-    std::string latin;
-    for (int c = 1; c < 256; ++c) latin += char(c);
-    ASSERT_EQ(ERROR_SUCCESS, SetString(key, "all", latin));
-    EXPECT_EQ(latin, QueryString(key, "all"));
-    DWORD size = 0;  // narrow sizes count bytes
-    ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, "all", nullptr, nullptr, nullptr, &size));
-    EXPECT_EQ(256u, size);
-    // The store keeps UTF-16: a unit outside ISO-8859-1 reads narrow as '?'.
-    if (zvtest::Family9x()) return;
-    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, u"wide", 0, REG_EXPAND_SZ,
-                                            reinterpret_cast<const BYTE*>(u"\u0100\u00E9"), 6));
-    EXPECT_EQ("?\xE9", QueryString(key, "wide"));
 }
 
 TEST(RegistryEnum, SubkeysInCaseInsensitiveOrderValuesInCreationOrder) {
     HKEY key = CreateKey(kMachine, "Software\\Enum");
-    for (const char* name : {"b", "_x", "C", "A", "B2", "a1"}) ASSERT_EQ(ERROR_SUCCESS, Create(key, name));
+    for (const char* name : {"b", "_x", "C", "A", "B2", "a1"})
+        ASSERT_EQ(ERROR_SUCCESS, Create(key, name));
     // Upper-case order: '_' comes after the letters, as on Windows.
     EXPECT_EQ((Strings{"A", "a1", "b", "B2", "C", "_x"}), Subkeys(key));
     for (const char* name : {"zeta", "alpha", "Mid", ""})
         ASSERT_EQ(ERROR_SUCCESS, SetString(key, name, name));
     ASSERT_EQ(ERROR_SUCCESS, SetString(key, "ALPHA", "changed"));  // keeps its place
     EXPECT_EQ((Strings{"zeta", "alpha", "Mid", ""}), ValueNames(key));
-    // Capacities count the terminator, returned lengths do not.
+    // Capacities count the terminator, returned lengths do not: "a1" needs
+    // 3, "alpha" 6 and its data "changed" 8.
     char name[8];
     BYTE data[16];
     DWORD length = 2, size = 7;
-    EXPECT_EQ(ERROR_MORE_DATA, RegEnumKeyExA(key, 1, name, &length, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ(ERROR_MORE_DATA, RegEnumKeyExA(key, 1, name, &length, 0, 0, 0, 0));
     length = 3;
-    ASSERT_EQ(ERROR_SUCCESS, RegEnumKeyExA(key, 1, name, &length, nullptr, nullptr, nullptr, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, RegEnumKeyExA(key, 1, name, &length, 0, 0, 0, 0));
     EXPECT_EQ("a1 2", std::string(name) + " " + std::to_string(length));
-    length = 5;  // "alpha" needs 6, "changed" 8
-    EXPECT_EQ(ERROR_MORE_DATA, RegEnumValueA(key, 1, name, &length, nullptr, nullptr, data, &size));
+    for (DWORD nameCapacity : {5, 6}) {
+        length = nameCapacity;
+        EXPECT_EQ(ERROR_MORE_DATA, RegEnumValueA(key, 1, name, &length, 0, 0, data, &size));
+    }
     length = 6;
-    EXPECT_EQ(ERROR_MORE_DATA, RegEnumValueA(key, 1, name, &length, nullptr, nullptr, data, &size));
-    length = 6;
-    ASSERT_EQ(ERROR_SUCCESS, RegEnumValueA(key, 1, name, &length, nullptr, nullptr, data, &size));
+    ASSERT_EQ(ERROR_SUCCESS, RegEnumValueA(key, 1, name, &length, 0, 0, data, &size));
     EXPECT_EQ("alpha 5 changed 8", std::string(name) + " " + std::to_string(length) + " " +
                                        reinterpret_cast<char*>(data) + " " + std::to_string(size));
 }
@@ -178,18 +159,15 @@ TEST(RegistryHandles, EachCallAnswersByTheRightsAndTheLifeOfItsHandle) {
     ASSERT_EQ(ERROR_SUCCESS, Create(kMachine, "Software\\Gone"));
     ASSERT_EQ(ERROR_SUCCESS, RegCloseKey(closed));
     HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);  // not a key
-    auto open = [](const char* path, REGSAM access) {
-        HKEY key = nullptr;
-        EXPECT_EQ(ERROR_SUCCESS, OpenKey(kMachine, path, &key, access)) << path;
-        return key;
-    };
     const LSTATUS ok = ERROR_SUCCESS, no = ERROR_ACCESS_DENIED, none = ERROR_FILE_NOT_FOUND;
     const std::vector<LSTATUS> bad(8, ERROR_INVALID_HANDLE);
     // Opening an existing key through a handle needs no right on it.
     const std::pair<HKEY, std::vector<LSTATUS>> cases[] = {
-        {open("Software\\Access", KEY_READ), {none, no, ok, ERROR_NO_MORE_ITEMS, no, ok, none, none}},
-        {open("Software\\Access\\Existing", KEY_SET_VALUE), {no, ok, no, no, no, ok, none, none}},
-        {open("Software\\Access\\Existing", 0x80000000 /* GENERIC_READ */),
+        {CreateKey(kMachine, "Software\\Access", nullptr, KEY_READ),
+         {none, no, ok, ERROR_NO_MORE_ITEMS, no, ok, none, none}},
+        {CreateKey(kMachine, "Software\\Access\\Existing", nullptr, KEY_SET_VALUE),
+         {no, ok, no, no, no, ok, none, none}},
+        {CreateKey(kMachine, "Software\\Access\\Existing", nullptr, 0x80000000 /* GENERIC_READ */),
          {ok /* set just above */, no, ok, ok, no, ok, none, none}},
         {gone, std::vector<LSTATUS>(8, ERROR_KEY_DELETED)},
         {nullptr, bad}, {HKEY(3), bad}, {HKEY(400000), bad}, {HKEY(0x12345670), bad},
@@ -207,26 +185,28 @@ TEST(RegistryHandles, EachCallAnswersByTheRightsAndTheLifeOfItsHandle) {
 TEST(RegistryHandles, PredefinedKeysAndTheirViews) {
     // The roots and views cannot be deleted (empty as they are), on either family.
     std::string sid = "S-1-22-1-" + std::to_string(getuid());
-    for (auto named : {std::make_pair(kMachine, "Software\\Classes"), std::make_pair(kMachine, ""),
-                       std::make_pair(HKEY_USERS, sid.c_str()), std::make_pair(HKEY_CLASSES_ROOT, ""),
-                       std::make_pair(HKEY_CURRENT_USER, "")})
-        EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteKeyA(named.first, named.second)) << named.second;
+    const std::pair<HKEY, std::string> roots[] = {
+        {kMachine, "Software\\Classes"}, {HKEY_USERS, sid}, {HKEY_CLASSES_ROOT, ""},
+        {HKEY_CURRENT_USER, ""}};
+    for (const auto& r : roots)
+        EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteKeyA(r.first, r.second.c_str())) << r.second;
     // HKEY_CLASSES_ROOT is HKEY_LOCAL_MACHINE\Software\Classes, and
     // HKEY_CURRENT_USER this user's key under HKEY_USERS.
-    RegCloseKey(CreateKey(HKEY_CLASSES_ROOT, "Zv.Test"));
-    RegCloseKey(CreateKey(HKEY_CURRENT_USER, "Zv"));
+    CreateKey(HKEY_CLASSES_ROOT, "Zv.Test");
+    CreateKey(HKEY_CURRENT_USER, "Zv");
     EXPECT_EQ(ERROR_SUCCESS, OpenKey(kMachine, "Software\\Classes\\zv.test"));
     EXPECT_EQ(ERROR_SUCCESS, OpenKey(HKEY_USERS, sid + "\\zv"));
 }
 
 TEST(RegistryDelete, FamilyRulesForKeysWithSubkeys) {
-    ASSERT_EQ(ERROR_SUCCESS, SetString(CreateKey(kMachine, "Software\\Del\\Top\\Mid\\Leaf"), "v", "x"));
+    const char* leaf = "Software\\Del\\Top\\Mid\\Leaf";
+    ASSERT_EQ(ERROR_SUCCESS, SetString(CreateKey(kMachine, leaf), "v", "x"));
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteKeyA(kMachine, "Software\\Del\\Nope"));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, RegDeleteKeyA(kMachine, nullptr));
     if (zvtest::Family9x()) {
         // The narrow form takes the whole subtree, values and all.
         EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(kMachine, "Software\\Del\\Top"));
-        EXPECT_EQ(Strings{}, ValueNames(CreateKey(kMachine, "Software\\Del\\Top\\Mid\\Leaf")));
+        EXPECT_EQ(Strings{}, ValueNames(CreateKey(kMachine, leaf)));
         return;
     }
     // NT refuses a key with subkeys, through either form.
@@ -257,7 +237,6 @@ TEST(RegistryWide, WideFormsWorkOnNtAndAreRefusedOn9x) {
           RegDeleteKeyW(key, u"sub")})
         EXPECT_EQ(want, status);
     EXPECT_EQ(want == ERROR_SUCCESS ? Strings{"x?"} : Strings{}, ValueNames(key));
-    EXPECT_EQ(Strings{}, Subkeys(key));
     EXPECT_EQ(std::u16string(want == ERROR_SUCCESS ? odd : u""), std::u16string(name));
 }
 

@@ -14,6 +14,7 @@
 namespace regtest {
 
 using Strings = std::vector<std::string>;
+const HKEY kMachine = HKEY_LOCAL_MACHINE;
 
 // Points the store at another registry file (":memory:" for a private one).
 inline void UseRegistry(const std::string& path) {
@@ -30,10 +31,11 @@ inline LSTATUS OpenKey(HKEY root, const std::string& path, HKEY* key = nullptr,
     return status;
 }
 
-inline HKEY CreateKey(HKEY root, const std::string& path, DWORD* disposition = nullptr) {
+inline HKEY CreateKey(HKEY root, const std::string& path, DWORD* disposition = nullptr,
+                      REGSAM access = KEY_ALL_ACCESS) {
     HKEY key = nullptr;
-    EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                             nullptr, &key, disposition)) << path;
+    EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, access, nullptr,
+                                             &key, disposition)) << path;
     return key;
 }
 
@@ -42,34 +44,26 @@ inline LSTATUS SetString(HKEY key, const char* name, const std::string& text) {
                           DWORD(text.size() + 1));
 }
 
-// The value's data through the narrow form, terminator dropped.
+// A string value through the narrow form.
 inline std::string QueryString(HKEY key, const char* name, LSTATUS* status = nullptr) {
-    char buffer[4096];
-    DWORD size = sizeof(buffer);
-    LSTATUS result =
-        RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size);
+    BYTE text[4096] = {};
+    DWORD size = sizeof(text) - 1;
+    LSTATUS result = RegQueryValueExA(key, name, nullptr, nullptr, text, &size);
     if (status) *status = result;
-    if (result != ERROR_SUCCESS) return std::string();
-    std::string text(buffer, size);
-    if (!text.empty() && text.back() == '\0') text.pop_back();
-    return text;
+    return result == ERROR_SUCCESS ? reinterpret_cast<char*>(text) : "";
 }
 
 // The names of a key's subkeys, or of its values, in enumeration order.
 inline Strings Names(HKEY key, bool values) {
     Strings names;
-    std::vector<char> name(16384);
-    for (DWORD index = 0;; ++index) {
-        DWORD length = DWORD(name.size());
-        LSTATUS status = values ? RegEnumValueA(key, index, name.data(), &length, nullptr,
-                                                nullptr, nullptr, nullptr)
-                                : RegEnumKeyExA(key, index, name.data(), &length, nullptr,
-                                                nullptr, nullptr, nullptr);
-        if (status != ERROR_SUCCESS) {
-            EXPECT_EQ(ERROR_NO_MORE_ITEMS, status);
-            return names;
-        }
-        names.emplace_back(name.data(), length);
+    char name[16384];
+    for (DWORD index = 0, length = sizeof(name);; ++index, length = sizeof(name)) {
+        LSTATUS status =
+            values ? RegEnumValueA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr)
+                   : RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (status != ERROR_SUCCESS)
+            return status == ERROR_NO_MORE_ITEMS ? names : Strings{std::to_string(status)};
+        names.emplace_back(name, length);
     }
 }
 inline Strings Subkeys(HKEY key) { return Names(key, false); }
