@@ -118,7 +118,7 @@ TEST(RegistryValues, KeepTheirTypeAndExactBytes) {
         EXPECT_TRUE(v.second == std::string(buffer.begin(), buffer.begin() + size)) << name;
         EXPECT_EQ(0xEE, buffer[size]) << "written past the data of " << name;
     }
-    // Data without its size is refused.
+    // A size without data is refused.
     EXPECT_EQ(ERROR_INVALID_PARAMETER, RegSetValueExA(key, "v2", 0, REG_BINARY, nullptr, 4));
 }
 

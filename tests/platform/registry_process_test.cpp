@@ -107,7 +107,7 @@ void WriteConcurrently(const std::string& file, int each) {
 // nearly all the time: the other must still get its turns.
 TEST_F(RegistryProcesses, TwoWritersAtOnceLoseNothing) { WriteConcurrently(path_, 150); }
 
-TEST_F(RegistryProcesses, AWriterKilledMidWayLeavesASoundFileWithEverythingItReported) {
+TEST_F(RegistryProcesses, AWriterKilledMidWayLeavesEveryKeyWholeAndAllItReported) {
     Strings reported;
     for (std::string prefix : {"x20-", "y57-", "z93-"}) {
         zvtest::Child writer("RegistryWriter", prefix + "|0");
@@ -174,7 +174,7 @@ TEST_F(RegistryProcesses, AFileLockedTooLongRefusesWritesButNotReads) {
     EXPECT_EQ(Strings{}, Subkeys(key));
 }
 
-TEST_F(RegistryProcesses, FilesThatAreNoUsableRegistryGiveErrorsAndStayAsTheyAre) {
+TEST_F(RegistryProcesses, FilesThatAreNotARegistryGiveErrorsAndStayAsTheyAre) {
     // A registry whose pages after the first are overwritten,
     HKEY key = CreateKey(kMachine, "Software\\Damaged");
     ASSERT_EQ(ERROR_SUCCESS, SetString(key, "v", std::string(65536, 'd')));
@@ -183,7 +183,7 @@ TEST_F(RegistryProcesses, FilesThatAreNoUsableRegistryGiveErrorsAndStayAsTheyAre
     std::string bytes = ReadFile(path_);
     for (size_t i = 4096; i < bytes.size(); ++i) bytes[i] = char(0x5A ^ (i * 13));
     std::ofstream(path_, std::ios::binary) << bytes;
-    // another program's database, text, bytes, and a directory.
+    // another program's database, a text file and a directory.
     sqlite3* db = nullptr;
     ASSERT_EQ(SQLITE_OK, sqlite3_open(dir_.file("foreign.db").c_str(), &db));
     ASSERT_EQ(SQLITE_OK, sqlite3_exec(db, "CREATE TABLE notes(text)", nullptr, nullptr, nullptr));
