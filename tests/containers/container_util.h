@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "containers/containers.h"
-#include "zv.h"
 
 // The records are packed: a field is copied out before gtest binds a
 // reference to it, which a misaligned field must not have.
@@ -20,17 +19,11 @@ namespace ctest {
 inline ZVContainerObj* const kNoObj = static_cast<ZVContainerObj*>(ZV_INVALID_HANDLE);
 
 // Storage for a dynamic container's record, pointer-aligned.
-struct alignas(16) Storage {
-    unsigned char bytes[sizeof(ZVContainer)];
-};
+struct alignas(16) Storage { unsigned char bytes[sizeof(ZVContainer)]; };
 
 // A pooled slot's data area is not aligned: values go in and out by copy.
 inline void Put(void* area, int value) { memcpy(area, &value, sizeof(value)); }
-inline int Get(const void* area) {
-    int value;
-    memcpy(&value, area, sizeof(value));
-    return value;
-}
+inline int Get(const void* area) { int value; return *static_cast<int*>(memcpy(&value, area, sizeof(value))); }
 
 // The objects of the list, head to tail, after checking that the backward
 // links, head, tail and count agree with the forward chain.
@@ -57,8 +50,7 @@ inline std::vector<int> Values(ZVContainer* c) {
 inline ZVContainerObj* New(ZVContainer* c, int value) {
     void* area = nullptr;
     ZVContainerObj* o = ZVContainerNewObjEx(c, nullptr, &area);
-    if (o != kNoObj) Put(area, value);
-    return o;
+    return o == kNoObj ? o : (Put(area, value), o);
 }
 
 // The same, inserted with `position`.
@@ -68,10 +60,8 @@ inline ZVContainerObj* Add(ZVContainer* c, int value, uint32_t position = ZV_CON
 }
 
 // Match function of pooled containers holding ints: the key is the int.
-inline uint16_t MatchInt(void* data, void* key) {
-    return Get(data) == int(reinterpret_cast<intptr_t>(key)) ? 0 : 1;
-}
 inline void* Key(int value) { return reinterpret_cast<void*>(intptr_t(value)); }
+inline uint16_t MatchInt(void* data, void* key) { return Key(Get(data)) == key ? 0 : 1; }
 
 }  // namespace ctest
 

@@ -12,40 +12,24 @@
 using namespace ctest;
 using zv::containers::Waiters;
 
-namespace {
-
-class ContainerWaiting : public ::testing::Test {
-  protected:
-    ~ContainerWaiting() override { ZVDestroyContainer(c); }
-
-    // Waits until `n` threads are inside the container's wait step.
-    void AwaitWaiters(int n) { ASSERT_TRUE(zvtest::WaitUntil([&] { return Waiters(c) == n; })) << Waiters(c); }
-    ZVContainerObj* FindAndLock(int key, uint32_t mode) {
-        return ZVContainerFindObjAndLockEx(c, ZV_CONTAINER_MATCH, Key(key), mode, nullptr);
-    }
-
-    zvtest::Watchdog watchdog_{60};
-    ZVContainer* c = ZVCreateContainerEx(MatchInt, nullptr, sizeof(int), 8, 8);
-    ZVContainerObj* obj = Add(c, 1);
-};
-
-}  // namespace
-
 // Waiters of every mode on an exclusively held object wake when another
 // thread gives it back: those searching by key choose again from the head
 // and never hold their object in conflicting modes; lock and insert waits
 // for the object it was given, and gives back the hold of its refused
 // insertion.
-TEST_F(ContainerWaiting, WaitersOfEveryModeAreReleasedByAnotherThread) {
+TEST(ContainerWaiting, WaitersOfEveryModeAreReleasedByAnotherThread) {
+    zvtest::Watchdog watchdog(60);
+    ZVContainer* c = ZVCreateContainerEx(MatchInt, nullptr, sizeof(int), 8, 8);
+    ZVContainerObj* obj = Add(c, 1);
+    auto findAndLock = [c](uint32_t mode) { return ZVContainerFindObjAndLockEx(c, ZV_CONTAINER_MATCH, Key(1), mode, 0); };
     ASSERT_NE(ZVContainerLockObj(c, obj), nullptr);
-    EXPECT_EQ(FindAndLock(1, ZV_OBJLOCK_NONE), obj);  // mode 0 never waits
+    EXPECT_EQ(findAndLock(ZV_OBJLOCK_NONE), obj);  // mode 0 never waits
     std::atomic<ZVContainerObj*> fresh{nullptr};
-    std::atomic<int> holders[3] = {}, done{0};  // by mode
-    std::atomic<bool> violated{false};
+    std::atomic<int> holders[3] = {}, done{0}, violations{0};  // holders by mode
     auto hold = [&](uint32_t mode) {
-        ZVContainerObj* got = FindAndLock(1, mode);
+        ZVContainerObj* got = findAndLock(mode);
         const int before = holders[mode]++;
-        violated = violated || got != fresh.load() || holders[3 - mode] != 0 || (mode == 2 && before > 0);
+        violations += got != fresh.load() || holders[3 - mode] != 0 || (mode == 2 && before > 0);
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
         holders[mode]--;
         ZVContainerUnlockObj(c, got);
@@ -54,10 +38,10 @@ TEST_F(ContainerWaiting, WaitersOfEveryModeAreReleasedByAnotherThread) {
     std::vector<std::thread> threads;
     for (uint32_t mode : {1, 1, 1, 2, 2}) threads.emplace_back(hold, mode);
     threads.emplace_back([&] {
-        violated = violated || ZVContainerLockAndInsertObjLC(c, obj, 99, ZV_OBJLOCK_SHARED) != kNoObj;
+        violations += ZVContainerLockAndInsertObjLC(c, obj, 99, ZV_OBJLOCK_SHARED) != kNoObj;
         done++;
     });
-    AwaitWaiters(6);
+    EXPECT_TRUE(zvtest::WaitUntil([c] { return Waiters(c) == 6; })) << Waiters(c);
     // The same key ahead of the held object, inserted without the container
     // lock, which the waiting lock and insert keeps.
     fresh = ZVContainerInsertObjCCL(c, 0, New(c, 1), ZV_CONTAINER_FIRST);
@@ -65,17 +49,17 @@ TEST_F(ContainerWaiting, WaitersOfEveryModeAreReleasedByAnotherThread) {
     EXPECT_EQ(done.load(), 0);
     EXPECT_EQ(ZVContainerUnlockObj(c, obj), 1);  // by a thread that holds no container lock
     for (std::thread& t : threads) t.join();
-    EXPECT_FALSE(violated.load());
+    EXPECT_EQ(violations.load(), 0);
     for (ZVContainerObj* o : {obj, fresh.load()}) EXPECT_EQ(FIELD(o->lockMode) + FIELD(o->lockCount), 0);
     EXPECT_EQ(Values(c), std::vector<int>({1, 1}));
 
     // One shared hold left keeps an exclusive waiter waiting; removing the
     // object, still locked, by a thread that holds no container lock wakes
     // it to choose again.
-    for (int i = 0; i < 2; ++i) ASSERT_EQ(FindAndLock(1, ZV_OBJLOCK_SHARED), fresh.load());
+    for (int i = 0; i < 2; ++i) ASSERT_EQ(findAndLock(ZV_OBJLOCK_SHARED), fresh.load());
     std::atomic<ZVContainerObj*> late{nullptr};
-    std::thread waiter([&] { late = FindAndLock(1, ZV_OBJLOCK_EXCLUSIVE); });
-    AwaitWaiters(1);
+    std::thread waiter([&] { late = findAndLock(ZV_OBJLOCK_EXCLUSIVE); });
+    EXPECT_TRUE(zvtest::WaitUntil([c] { return Waiters(c) == 1; })) << Waiters(c);
     EXPECT_EQ(ZVContainerUnlockObj(c, fresh), 1);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(late.load(), nullptr);
@@ -83,19 +67,7 @@ TEST_F(ContainerWaiting, WaitersOfEveryModeAreReleasedByAnotherThread) {
     waiter.join();
     EXPECT_EQ(late.load(), obj);
     EXPECT_EQ(Waiters(c), 0);
-}
-
-// Events that could not be made: a wait fails at once, and find and lock
-// reports -1, leaving the cursor.
-TEST_F(ContainerWaiting, FailedWaitsWithoutEvents) {
-    ZVCloseEvent(c->releaseEvent);
-    ZVCloseEvent(c->passEvent);
-    c->releaseEvent = c->passEvent = ZV_INVALID_HANDLE;
-    ASSERT_EQ(ZVContainerFindObjEx(c, ZV_CONTAINER_LAST, nullptr, nullptr), kNoObj);
-    ASSERT_NE(ZVContainerLockObj(c, obj), nullptr);
-    EXPECT_EQ(FindAndLock(1, ZV_OBJLOCK_SHARED), kNoObj);
-    EXPECT_EQ(FIELD(c->cursor), nullptr);
-    EXPECT_EQ(Waiters(c), 0);
+    ZVDestroyContainer(c);
 }
 
 // ---- Stress: threads find and lock, unlock, insert and remove on one
@@ -104,15 +76,15 @@ TEST_F(ContainerWaiting, FailedWaitsWithoutEvents) {
 namespace {
 
 constexpr int kPermanentKeys = 4;  // keys 0-3 name one object each, never removed
-constexpr int kKeys = 8;
-constexpr int kMaxIds = 1 << 20;
+constexpr int kKeys = 8, kMaxIds = 1 << 20;
 
 int KeyOf(int id) { return id < kPermanentKeys ? id : kPermanentKeys + id % (kKeys - kPermanentKeys); }
 
 // The data of every object starts with its id.
-uint16_t MatchKey(void* data, void* key) { return KeyOf(Get(data)) == int(reinterpret_cast<intptr_t>(key)) ? 0 : 1; }
+uint16_t MatchKey(void* data, void* key) { return Key(KeyOf(Get(data))) == key ? 0 : 1; }
 
 struct Stress {
+    explicit Stress(bool isPooled) : pooled(isPooled) {}
     bool pooled;
     Storage storage;
     ZVContainer* c = pooled ? ZVCreateContainerEx(MatchKey, nullptr, sizeof(int), 16, kMaxIds)
@@ -122,16 +94,18 @@ struct Stress {
     std::vector<std::atomic<int>> holders = std::vector<std::atomic<int>>(kMaxIds);
     std::atomic<int> nextId{0};
     std::atomic<long> inserted{0}, removed{0}, violations{0};
-    explicit Stress(bool isPooled) : pooled(isPooled) {}
 
     // Counts this thread among o's holders for a moment, checking that none
-    // of them excludes another.
-    void Use(ZVContainerObj* o, uint32_t mode) {
-        std::atomic<int>& holder = holders[Get(o->data)];
+    // of them excludes another; then gives o back or removes it.
+    void Use(ZVContainerObj* o, uint32_t mode, bool remove = false) {
+        void* data = o->data;
+        std::atomic<int>& holder = holders[Get(data)];
         int none = 0;
         violations += mode == ZV_OBJLOCK_EXCLUSIVE ? !holder.compare_exchange_strong(none, -1) : holder++ < 0;
         std::this_thread::yield();
         holder.fetch_sub(mode == ZV_OBJLOCK_EXCLUSIVE ? -1 : 1);
+        if (!remove) ZVContainerUnlockObj(c, o);
+        if (remove) ++(ZVContainerRemoveObjLC(c, ZV_CONTAINER_OBJECT, o) == data ? removed : violations);
     }
 
     // Inserts a new object, with an exclusive hold taken on the way in or not.
@@ -141,11 +115,8 @@ struct Stress {
         ZVContainerObj* o = id < kMaxIds ? ZVContainerNewObjEx(c, &(ids[id] = id), &area) : kNoObj;
         if (o == kNoObj) return;
         if (pooled) Put(area, id);
-        violations += ZVContainerLockAndInsertObjLC(c, o, position, mode) != o;
-        inserted++;
-        if (mode == ZV_OBJLOCK_NONE) return;
-        Use(o, mode);
-        ZVContainerUnlockObj(c, o);
+        ++(ZVContainerLockAndInsertObjLC(c, o, position, mode) == o ? inserted : violations);
+        if (mode != ZV_OBJLOCK_NONE) Use(o, mode);
     }
 
     void Worker(unsigned seed, std::chrono::steady_clock::time_point end) {
@@ -158,19 +129,9 @@ struct Stress {
                 const int key = remove ? kPermanentKeys + int(rng() % (kKeys - kPermanentKeys)) : int(rng() % kKeys);
                 const uint32_t mode = remove || rng() % 2 ? ZV_OBJLOCK_EXCLUSIVE : ZV_OBJLOCK_SHARED;
                 ZVContainerObj* o = ZVContainerFindObjAndLockEx(c, ZV_CONTAINER_MATCH, Key(key), mode, nullptr);
-                if (o == kNoObj) {
-                    violations += key < kPermanentKeys;  // always there: every waiter gets it
-                    continue;
-                }
-                void* data = o->data;
-                violations += KeyOf(Get(data)) != key;
-                Use(o, mode);
-                if (!remove)
-                    ZVContainerUnlockObj(c, o);
-                else if (ZVContainerRemoveObjLC(c, ZV_CONTAINER_OBJECT, o) == data)
-                    removed++;
-                else
-                    violations++;
+                // A permanent key is always there: every waiter gets its object.
+                violations += o == kNoObj ? key < kPermanentKeys : KeyOf(Get(o->data)) != key;
+                if (o != kNoObj) Use(o, mode, remove);
             } else if (op < 8) {
                 Insert(rng() % 2 ? ZV_CONTAINER_LAST : ZV_CONTAINER_FIRST, rng() % 2 ? ZV_OBJLOCK_EXCLUSIVE : 0);
             } else if (op < 9) {
@@ -188,30 +149,27 @@ struct Stress {
             }
         }
     }
-
-    void Run() {
-        zvtest::Watchdog watchdog(120, "container stress");
-        for (int id = 0; id < kPermanentKeys; ++id) Insert(ZV_CONTAINER_LAST, ZV_OBJLOCK_NONE);
-        const auto end = std::chrono::steady_clock::now() +
-                         std::chrono::milliseconds(zvtest::kThreadSanitizer ? 1500 : 2500);
-        std::vector<std::thread> workers;
-        for (unsigned i = 0; i < 6; ++i) workers.emplace_back([this, i, end] { Worker(1234u + i, end); });
-        for (std::thread& t : workers) t.join();
-        EXPECT_EQ(violations.load(), 0);
-        EXPECT_GT(removed.load(), 0);
-        EXPECT_EQ(Waiters(c), 0);
-        const std::vector<ZVContainerObj*> objs = Objects(c);  // links and count agree
-        EXPECT_EQ(long(objs.size()), inserted.load() - removed.load());
-        for (ZVContainerObj* o : objs) EXPECT_EQ(FIELD(o->lockMode) + FIELD(o->lockCount), 0);
-        ZVDestroyContainer(c);
-    }
 };
 
 }  // namespace
 
 TEST(ContainerStress, PooledAndDynamicContainersUnderManyThreads) {
+    zvtest::Watchdog watchdog(120, "container stress");
     for (bool pooled : {true, false}) {
         SCOPED_TRACE(pooled ? "pooled" : "dynamic");
-        Stress(pooled).Run();
+        Stress s(pooled);
+        for (int id = 0; id < kPermanentKeys; ++id) s.Insert(ZV_CONTAINER_LAST, ZV_OBJLOCK_NONE);
+        const auto end = std::chrono::steady_clock::now() +
+                         std::chrono::milliseconds(zvtest::kThreadSanitizer ? 1500 : 2500);
+        std::vector<std::thread> workers;
+        for (unsigned i = 0; i < 6; ++i) workers.emplace_back([&s, i, end] { s.Worker(1234u + i, end); });
+        for (std::thread& t : workers) t.join();
+        EXPECT_EQ(s.violations.load(), 0);
+        EXPECT_GT(s.removed.load(), 0);
+        EXPECT_EQ(Waiters(s.c), 0);
+        const std::vector<ZVContainerObj*> objs = Objects(s.c);  // links and count agree
+        EXPECT_EQ(long(objs.size()), s.inserted.load() - s.removed.load());
+        for (ZVContainerObj* o : objs) EXPECT_EQ(FIELD(o->lockMode) + FIELD(o->lockCount), 0);
+        ZVDestroyContainer(s.c);
     }
 }

@@ -1,4 +1,4 @@
-// Searches, the cursor, object locks without waiting, and a cursor whose
+// Searches, the cursor, holds taken without waiting, and a cursor whose
 // object was removed.
 #include <vector>
 
@@ -21,63 +21,49 @@ uint16_t Greater(void* data, void* key) { return Get(data) > int(reinterpret_cas
 // Five objects holding 0, 10, ..., 40, and one made but not inserted.
 struct Five {
     ZVContainer* c = ZVCreateContainerEx(MatchInt, nullptr, sizeof(int), 8, 8);
-    std::vector<ZVContainerObj*> o;
-    ZVContainerObj* loose;
-    Five() {
-        for (int v = 0; v < 5; ++v) o.push_back(Add(c, v * 10));
-        loose = New(c, 50);
-    }
+    std::vector<ZVContainerObj*> o = {Add(c, 0), Add(c, 10), Add(c, 20), Add(c, 30), Add(c, 40)};
+    ZVContainerObj* loose = New(c, 50);
     ~Five() { ZVDestroyContainer(c); }
 };
 
 }  // namespace
 
-TEST(ContainerLookup, ContainsAndFindObjEx) {
+// FindObjEx (plain) uses only the search function given, and hands it the
+// object handles under OBJECT.  Find and lock's MATCH without a search
+// function uses the container's match function; a null cursor makes PREV
+// start at the tail; PREV_OF a null key gives the head; NEXT past the end
+// gives -1 once, then the head.
+TEST(ContainerLookup, SearchesChooseByEveryCodeAndMoveTheCursor) {
     Five f;
     EXPECT_EQ(ZVContainerContainsData(f.c, f.o[4]->data) + ZVContainerContainsObj(f.c, f.o[4]), 2);
     EXPECT_EQ(ZVContainerContainsData(f.c, f.loose->data) + ZVContainerContainsObj(f.c, f.loose), 0);
-    EXPECT_EQ(ZVContainerFindObjEx(f.c, ZV_CONTAINER_MATCH, Greater, Key(15)), f.o[2]);
-    EXPECT_EQ(FIELD(f.c->cursor), f.o[2]);
-    // Without a search function the container's own match function is not used.
-    EXPECT_EQ(ZVContainerFindObjEx(f.c, ZV_CONTAINER_MATCH, nullptr, Key(10)), kNoObj);
-    EXPECT_EQ(FIELD(f.c->cursor), nullptr);
-    EXPECT_EQ(ZVContainerFindObjEx(f.c, ZV_CONTAINER_DATA, nullptr, f.o[3]->data), f.o[3]);
-    // Under OBJECT the search function is handed the object handles.
-    EXPECT_EQ(ZVContainerFindObjEx(f.c, ZV_CONTAINER_OBJECT, IsTheHandle, f.o[1]), f.o[1]);
+    const struct { bool plain; uint32_t code; void* key; ZVMatchFn search; ZVContainerObj* want; } cases[] = {
+        {1, ZV_CONTAINER_MATCH, Key(15), Greater, f.o[2]},    {1, ZV_CONTAINER_MATCH, Key(10), nullptr, kNoObj},
+        {1, ZV_CONTAINER_DATA, f.o[3]->data, nullptr, f.o[3]}, {1, ZV_CONTAINER_OBJECT, f.o[1], IsTheHandle, f.o[1]},
+        {0, ZV_CONTAINER_FIRST, nullptr, nullptr, f.o[0]},    {0, ZV_CONTAINER_MATCH, Key(30), nullptr, f.o[3]},
+        {0, ZV_CONTAINER_MATCH, Key(15), Greater, f.o[2]},    {0, ZV_CONTAINER_OBJECT, f.o[4], nullptr, f.o[4]},
+        {0, ZV_CONTAINER_OBJECT, f.loose, nullptr, kNoObj},   {0, ZV_CONTAINER_PREV, nullptr, nullptr, f.o[4]},
+        {0, ZV_CONTAINER_PREV, nullptr, nullptr, f.o[3]},     {0, ZV_CONTAINER_DATA, f.o[1]->data, nullptr, f.o[1]},
+        {0, ZV_CONTAINER_NEXT, nullptr, nullptr, f.o[2]},     {0, ZV_CONTAINER_SORTED, nullptr, nullptr, kNoObj},
+        {0, ZV_CONTAINER_NEXT_OF, f.o[2], nullptr, f.o[3]},   {0, ZV_CONTAINER_PREV_OF, f.o[2], nullptr, f.o[1]},
+        {0, ZV_CONTAINER_NEXT_OF, nullptr, nullptr, f.o[0]},  {0, ZV_CONTAINER_PREV_OF, nullptr, nullptr, f.o[0]},
+        {0, 99, nullptr, nullptr, kNoObj},                    {0, ZV_CONTAINER_LAST, nullptr, nullptr, f.o[4]},
+        {0, ZV_CONTAINER_NEXT, nullptr, nullptr, kNoObj},     {0, ZV_CONTAINER_NEXT, nullptr, nullptr, f.o[0]},
+    };
+    for (const auto& t : cases) {
+        EXPECT_EQ(t.plain ? ZVContainerFindObjEx(f.c, t.code, t.search, t.key)
+                          : ZVContainerFindObjAndLockEx(f.c, t.code, t.key, ZV_OBJLOCK_NONE, t.search), t.want) << t.code;
+        EXPECT_EQ(FIELD(f.c->cursor), t.want == kNoObj ? nullptr : t.want) << t.code;
+    }
     EXPECT_EQ(g_seen, std::vector<void*>({f.o[0], f.o[1]}));
     for (uint32_t code : {0u, 4u, 5u, 6u, 7u, 8u, 9u, 10u, 99u})
         EXPECT_EQ(ZVContainerFindObjEx(f.c, code, Greater, Key(0)), kNoObj) << code;
     EXPECT_EQ(FIELD(f.c->cursor), nullptr);
 }
 
-// MATCH without a search function uses the container's match function; a
-// null cursor makes PREV start at the tail; PREV_OF a null key gives the
-// head; NEXT past the end gives -1 once, then the head.
-TEST(ContainerLookup, FindAndLockChoosesByEveryCodeAndMovesTheCursor) {
-    Five f;
-    const struct {
-        uint32_t code;
-        void* key;
-        ZVMatchFn search;
-        ZVContainerObj* want;
-    } cases[] = {
-        {ZV_CONTAINER_FIRST, nullptr, nullptr, f.o[0]},    {ZV_CONTAINER_MATCH, Key(30), nullptr, f.o[3]},
-        {ZV_CONTAINER_MATCH, Key(15), Greater, f.o[2]},    {ZV_CONTAINER_OBJECT, f.o[4], nullptr, f.o[4]},
-        {ZV_CONTAINER_OBJECT, f.loose, nullptr, kNoObj},   {ZV_CONTAINER_PREV, nullptr, nullptr, f.o[4]},
-        {ZV_CONTAINER_PREV, nullptr, nullptr, f.o[3]},     {ZV_CONTAINER_DATA, f.o[1]->data, nullptr, f.o[1]},
-        {ZV_CONTAINER_NEXT, nullptr, nullptr, f.o[2]},     {ZV_CONTAINER_SORTED, nullptr, nullptr, kNoObj},
-        {ZV_CONTAINER_NEXT_OF, f.o[2], nullptr, f.o[3]},   {ZV_CONTAINER_PREV_OF, f.o[2], nullptr, f.o[1]},
-        {ZV_CONTAINER_NEXT_OF, nullptr, nullptr, f.o[0]},  {ZV_CONTAINER_PREV_OF, nullptr, nullptr, f.o[0]},
-        {99, nullptr, nullptr, kNoObj},                    {ZV_CONTAINER_LAST, nullptr, nullptr, f.o[4]},
-        {ZV_CONTAINER_NEXT, nullptr, nullptr, kNoObj},     {ZV_CONTAINER_NEXT, nullptr, nullptr, f.o[0]},
-    };
-    for (const auto& t : cases) {
-        EXPECT_EQ(ZVContainerFindObjAndLockEx(f.c, t.code, t.key, ZV_OBJLOCK_NONE, t.search), t.want) << t.code;
-        EXPECT_EQ(FIELD(f.c->cursor), t.want == kNoObj ? nullptr : t.want) << t.code;
-    }
-}
-
-TEST(ContainerLookup, LockObjTakesOnlyAFreeObjectAndUnlockObjOnlyOneInTheList) {
+// Holds taken and given back without waiting: object locks in and out of
+// the list, and lock and insert in every mode.
+TEST(ContainerLookup, HoldsWithoutConflict) {
     Five f;
     EXPECT_EQ(ZVContainerFindObjAndLockEx(f.c, ZV_CONTAINER_OBJECT, f.o[1], 1, nullptr), f.o[1]);
     EXPECT_EQ(ZVContainerLockObj(f.c, f.o[1]), nullptr);  // shared: refused at once
@@ -87,6 +73,30 @@ TEST(ContainerLookup, LockObjTakesOnlyAFreeObjectAndUnlockObjOnlyOneInTheList) {
     EXPECT_EQ(FIELD(f.loose->lockCount), 1);
     EXPECT_EQ(ZVContainerUnlockObj(f.c, f.o[1]), 1);  // nothing left to give back
     EXPECT_EQ(FIELD(f.o[1]->lockMode) + FIELD(f.o[1]->lockCount), 0);
+    // Mode 0 takes no hold and never waits, here for the held loose object.
+    EXPECT_EQ(ZVContainerLockAndInsertObjLC(f.c, f.loose, ZV_CONTAINER_LAST, 0), f.loose);
+    EXPECT_EQ(FIELD(f.loose->lockCount), 1);
+    ZVContainerObj* o = New(f.c, 2);  // a refused position gives back the hold it took
+    EXPECT_EQ(ZVContainerLockAndInsertObjLC(f.c, o, 42, 2), kNoObj);
+    EXPECT_EQ(FIELD(o->lockMode) + FIELD(o->lockCount), 0);
+    o->lockMode = o->lockCount = 1;  // a shared hold taken before insertion
+    EXPECT_EQ(ZVContainerLockAndInsertObjCCL(f.c, 0, o, ZV_CONTAINER_FIRST, 1), o);  // granted at once
+    EXPECT_EQ(FIELD(o->lockMode) * 10 + FIELD(o->lockCount), 12);
+    EXPECT_EQ(Values(f.c), std::vector<int>({2, 0, 10, 20, 30, 40, 50}));
+}
+
+// Events that could not be made: a wait fails at once, and find and lock
+// reports -1, leaving the cursor.
+TEST(ContainerLookup, FailedWaitsWithoutEvents) {
+    Five f;
+    ZVCloseEvent(f.c->releaseEvent);
+    ZVCloseEvent(f.c->passEvent);
+    f.c->releaseEvent = f.c->passEvent = ZV_INVALID_HANDLE;
+    ASSERT_EQ(ZVContainerFindObjEx(f.c, ZV_CONTAINER_LAST, nullptr, nullptr), kNoObj);
+    ASSERT_NE(ZVContainerLockObj(f.c, f.o[1]), nullptr);
+    EXPECT_EQ(ZVContainerFindObjAndLockEx(f.c, ZV_CONTAINER_MATCH, Key(10), ZV_OBJLOCK_SHARED, nullptr), kNoObj);
+    EXPECT_EQ(FIELD(f.c->cursor), nullptr);
+    EXPECT_EQ(zv::containers::Waiters(f.c), 0);
 }
 
 // The cursor may name a removed object: a freed record (dynamic) or a free
@@ -102,26 +112,21 @@ TEST(ContainerLookup, CursorOfARemovedObjectNeverLeadsIntoFreedOrFreeRecords) {
         ASSERT_EQ(ZVContainerFindObjEx(d, ZV_CONTAINER_DATA, nullptr, &values[1]), o[1]);
         EXPECT_EQ(ZVContainerRemoveObjLC(d, ZV_CONTAINER_OBJECT, o[1]), &values[1]);
         EXPECT_EQ(FIELD(d->cursor), o[1]);  // removal leaves the cursor
-        ZVContainerObj* end = code == ZV_CONTAINER_NEXT ? o[0] : o[3];
-        EXPECT_EQ(ZVContainerFindObjAndLockEx(d, code, nullptr, 0, nullptr), end);
+        EXPECT_EQ(ZVContainerFindObjAndLockEx(d, code, nullptr, 0, nullptr), code == ZV_CONTAINER_NEXT ? o[0] : o[3]);
         o[1] = ZVContainerInsertObjLC(d, ZVContainerNewObj(d, &values[1]), ZV_CONTAINER_LAST);
     }
     ASSERT_EQ(ZVContainerFindObjEx(d, ZV_CONTAINER_DATA, nullptr, &values[0]), o[0]);
     ZVContainerRemoveObjLC(d, ZV_CONTAINER_FIRST, nullptr);
     ZVDestroyContainer(d);  // still named by the cursor: freed once (LeakSanitizer)
 
-    ZVContainer* p = ZVCreateContainerEx(nullptr, nullptr, sizeof(int), 4, 4);
-    ZVContainerObj* a = Add(p, 1);
-    ZVContainerObj* b = Add(p, 2);
-    ZVContainerObj* c = Add(p, 3);
-    ZVContainerRemoveObjLC(p, ZV_CONTAINER_OBJECT, c);
-    ASSERT_EQ(ZVContainerFindObjEx(p, ZV_CONTAINER_DATA, nullptr, b->data), b);
-    ZVContainerRemoveObjLC(p, ZV_CONTAINER_OBJECT, b);
-    ASSERT_EQ(FIELD(b->next), c);  // on the free list, leading to another free slot
-    EXPECT_EQ(ZVContainerFindObjAndLockEx(p, ZV_CONTAINER_NEXT, nullptr, 0, nullptr), a);
-    ZVContainerRemoveObjLC(p, ZV_CONTAINER_OBJECT, a);
-    ASSERT_EQ(ZVContainerNewObj(p, nullptr), a);  // handed out again, not inserted
-    ZVContainerObj* e = Add(p, 8);
-    EXPECT_EQ(ZVContainerFindObjAndLockEx(p, ZV_CONTAINER_PREV, nullptr, 0, nullptr), e);
-    ZVDestroyContainer(p);
+    Five f;
+    ZVContainerRemoveObjLC(f.c, ZV_CONTAINER_OBJECT, f.o[4]);
+    ASSERT_EQ(ZVContainerFindObjEx(f.c, ZV_CONTAINER_DATA, nullptr, f.o[3]->data), f.o[3]);
+    ZVContainerRemoveObjLC(f.c, ZV_CONTAINER_OBJECT, f.o[3]);
+    ASSERT_EQ(FIELD(f.o[3]->next), f.o[4]);  // on the free list, leading to another free slot
+    EXPECT_EQ(ZVContainerFindObjAndLockEx(f.c, ZV_CONTAINER_NEXT, nullptr, 0, nullptr), f.o[0]);
+    ZVContainerRemoveObjLC(f.c, ZV_CONTAINER_OBJECT, f.o[0]);
+    ASSERT_EQ(ZVContainerNewObj(f.c, nullptr), f.o[0]);  // handed out again, not inserted
+    ZVContainerObj* e = Add(f.c, 8);
+    EXPECT_EQ(ZVContainerFindObjAndLockEx(f.c, ZV_CONTAINER_PREV, nullptr, 0, nullptr), e);
 }

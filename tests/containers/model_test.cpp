@@ -1,4 +1,5 @@
-// Creation, failure values, pooled growth, slot reuse and destruction.
+// Creation, failure values, pooled growth, slot reuse, insertion and removal
+// codes, and destruction.
 #include <vector>
 
 #include "container_util.h"
@@ -9,6 +10,7 @@ namespace {
 
 std::vector<void*> g_released;
 void Record(void* p) { g_released.push_back(p); }
+int32_t ExistingMinusAdded(void* existing, void* added) { return Get(existing) - Get(added); }
 
 }  // namespace
 
@@ -46,10 +48,6 @@ TEST(ContainerModel, FailureValuesOfTheFamily) {
     EXPECT_EQ(ZVContainerNewObjEx(c, nullptr, &place), kNoObj);
     EXPECT_EQ(place, nullptr);
     ZVDestroyContainer(c);
-    Storage storage;  // a dynamic object needs data
-    c = ZVCreateContainer(storage.bytes, nullptr, nullptr, nullptr);
-    EXPECT_EQ(ZVContainerNewObj(c, nullptr), kNoObj);
-    ZVDestroyContainer(c);
 }
 
 // Block size 3, maximum 10: the maximum is tested only for equality and only
@@ -79,14 +77,12 @@ TEST(ContainerModel, ReusedSlotKeepsItsBytesLastInFirstOut) {
     ZVContainerObj* b = Add(c, 222);
     void* aData = a->data;
     memset(static_cast<char*>(b->data) + 4, 0x5C, 12);
-    a->lockMode = 2;
-    a->lockCount = 9;
+    a->lockMode = a->lockCount = 2;
     EXPECT_EQ(ZVContainerRemoveObjLC(c, ZV_CONTAINER_OBJECT, a), aData);
     EXPECT_NE(ZVContainerRemoveObjLC(c, ZV_CONTAINER_OBJECT, b), nullptr);
     void* place = nullptr;
     EXPECT_EQ(ZVContainerNewObjEx(c, nullptr, &place), b);  // removed last, handed out first
-    EXPECT_EQ(std::string(static_cast<char*>(place) + 4, 12), std::string(12, '\x5C'));
-    EXPECT_EQ(Get(place), 222);
+    EXPECT_EQ(std::string(static_cast<char*>(place) + 4, 12) + std::to_string(Get(place)), std::string(12, '\x5C') + "222");
     EXPECT_EQ(ZVContainerNewObjEx(c, nullptr, &place), a);
     EXPECT_EQ(place, aData);
     EXPECT_EQ(Get(aData), 111);
@@ -98,6 +94,7 @@ TEST(ContainerModel, DestructionReleasesInListOrderThenTheRecord) {
     Storage storage;
     ZVContainer* c = ZVCreateContainer(storage.bytes, nullptr, nullptr, Record);
     ASSERT_EQ(static_cast<void*>(c), storage.bytes);
+    EXPECT_EQ(ZVContainerNewObj(c, nullptr), kNoObj);  // a dynamic object needs data
     int values[5] = {0, 1, 2, 3, 4};
     for (int i : {1, 2, 4, 0, 3}) ZVContainerInsertObjLC(c, ZVContainerNewObj(c, &values[i]), ZV_CONTAINER_LAST);
     // A removed record is freed and its data handed back (LeakSanitizer).
@@ -107,4 +104,41 @@ TEST(ContainerModel, DestructionReleasesInListOrderThenTheRecord) {
     EXPECT_EQ(ZVDestroyContainer(c), 1);
     EXPECT_EQ(g_released, (std::vector<void*>{&values[1], &values[2], &values[0], &values[3], storage.bytes}));
     ZVFree(loose);  // still ours: a second free would be caught by AddressSanitizer
+}
+
+TEST(ContainerInsertion, PositionAndRemovalCodes) {
+    ZVContainer* c = ZVCreateContainerEx(MatchInt, nullptr, sizeof(int), 8, 64);
+    EXPECT_EQ(ZVContainerRemoveObjLC(c, ZV_CONTAINER_FIRST, nullptr), nullptr);  // empty
+    ASSERT_NE(Add(c, 1, 99), kNoObj);  // any code puts the first object in
+    ZVContainerObj* spare = New(c, 50);
+    for (uint32_t code : {0u, 1u, 2u, 3u, 6u, 7u, 8u, 9u, 11u, 99u})
+        EXPECT_EQ(ZVContainerInsertObjLC(c, spare, code), kNoObj) << code;
+    EXPECT_EQ(Add(c, 8, ZV_CONTAINER_SORTED), kNoObj);  // without an ordering function
+    ZVContainerObj* two = Add(c, 2, ZV_CONTAINER_LAST);
+    ASSERT_NE(Add(c, 0, ZV_CONTAINER_FIRST), kNoObj);
+    EXPECT_EQ(ZVContainerInsertObjCCL(c, 12345, spare, ZV_CONTAINER_LAST), spare);  // the token is not read
+    Add(c, 4);
+    EXPECT_EQ(Values(c), std::vector<int>({0, 1, 2, 50, 4}));
+    void *spareData = spare->data, *twoData = two->data;  // a removed slot's pointer is cleared
+    // DATA is no removal code, though an object holds that pointer.
+    for (uint32_t code : {0u, 3u, 4u, 6u, 7u, 8u, 9u, 42u})
+        EXPECT_EQ(ZVContainerRemoveObjLC(c, code, code == 3 ? two->data : two), nullptr) << code;
+    EXPECT_EQ(ZVContainerRemoveObjLC(c, ZV_CONTAINER_OBJECT, nullptr), nullptr);
+    EXPECT_EQ(ZVContainerRemoveObjLC(c, ZV_CONTAINER_MATCH, Key(17)), nullptr);
+    EXPECT_EQ(ZVContainerRemoveObjLC(c, ZV_CONTAINER_MATCH, Key(50)), spareData);
+    EXPECT_NE(ZVContainerRemoveObjLC(c, ZV_CONTAINER_FIRST, nullptr), nullptr);
+    EXPECT_NE(ZVContainerRemoveObjLC(c, ZV_CONTAINER_LAST, nullptr), nullptr);
+    EXPECT_EQ(ZVContainerRemoveObjCCL(c, 0, ZV_CONTAINER_OBJECT, two), twoData);
+    EXPECT_EQ(Values(c), std::vector<int>({1}));
+    EXPECT_NE(ZVContainerRemoveObjLC(c, ZV_CONTAINER_LAST, nullptr), nullptr);
+    EXPECT_TRUE(Objects(c).empty());  // head and tail null, count 0
+    ZVDestroyContainer(c);
+
+    // Sorted: an equal key goes after the earlier ones.
+    c = ZVCreateContainerEx(nullptr, ExistingMinusAdded, sizeof(int), 8, 64);
+    std::vector<ZVContainerObj*> o;
+    for (int v : {5, 3, 5, 1, 9, 0}) o.push_back(Add(c, v, ZV_CONTAINER_SORTED));
+    EXPECT_EQ(Objects(c), std::vector<ZVContainerObj*>({o[5], o[3], o[1], o[0], o[2], o[4]}));
+    EXPECT_EQ(ZVContainerRemoveObjLC(c, ZV_CONTAINER_MATCH, Key(5)), nullptr);  // no match function
+    ZVDestroyContainer(c);
 }
