@@ -18,9 +18,7 @@
 
 namespace cfgtest {
 
-inline void WriteBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
+inline void WriteBytes(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
 
 // The file's bytes, or "<none>" when it cannot be read.
 inline std::string ReadBytes(const std::string& path) {
@@ -28,9 +26,7 @@ inline std::string ReadBytes(const std::string& path) {
     return in ? std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()) : "<none>";
 }
 
-inline long FileCount(const std::string& directory) {
-    return long(std::distance(std::filesystem::directory_iterator(directory), {}));
-}
+inline long FileCount(const std::string& dir) { return long(std::distance(std::filesystem::directory_iterator(dir), {})); }
 
 // A wide string as the library takes it, from ASCII/Latin-1 text.
 inline std::u16string W(const std::string& text) { return zvtest::W(text.c_str()); }
@@ -68,8 +64,7 @@ inline std::string Sz(HKEY root, const std::string& path, const char* name) {
     LONG status = RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key);
     if (status == ERROR_SUCCESS) status = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
     if (key) RegCloseKey(key);
-    if (status != ERROR_SUCCESS) return "<missing>";
-    return type == REG_SZ ? std::string(buffer) : "<type " + std::to_string(type) + ">";
+    return status != ERROR_SUCCESS ? "<missing>" : type == REG_SZ ? buffer : "<type " + std::to_string(type) + ">";
 }
 
 // Runs body where file permissions are enforced.  As root (who may write

@@ -4,6 +4,7 @@
 
 using cfgtest::ReadBytes;
 using cfgtest::Set;
+using cfgtest::Sz;
 using cfgtest::W;
 
 namespace {
@@ -18,6 +19,15 @@ class Export : public ::testing::Test {
         return result;
     }
 
+    // Stores string values (or others) under HKEY_LOCAL_MACHINE\Software.
+    struct Value {
+        std::string path, name, data;
+        DWORD type = REG_SZ;
+    };
+    static void SetAll(const std::vector<Value>& values) {
+        for (const Value& v : values) ASSERT_TRUE(Set(HKEY_LOCAL_MACHINE, "Software\\" + v.path, v.name.c_str(), v.data, v.type));
+    }
+
     zvtest::TempDir dir_;
     std::string text_;
 };
@@ -29,19 +39,12 @@ TEST_F(Export, StringValuesBecomeKeyLinesOfTheirKeysSection) {
     EXPECT_EQ(Run(HKEY_LOCAL_MACHINE, "Software\\T", "one.cfg"), S_OK);
     EXPECT_EQ(text_, "[ZV_HKEY_CONFIG\\Software\\T]\ndefault=x\n\n");
     // A value named Default meets the unnamed one; the later enumerated wins.
-    ASSERT_TRUE(Set(HKEY_LOCAL_MACHINE, "Software\\T", "Default", "named"));
     // Other types are left out; names come in no-case order, bytes beyond
-    // ASCII as they are.
-    ASSERT_TRUE(Set(HKEY_LOCAL_MACHINE, "Software\\T", "b", "2"));
-    ASSERT_TRUE(Set(HKEY_LOCAL_MACHINE, "Software\\T", "A", "1"));
-    ASSERT_TRUE(Set(HKEY_LOCAL_MACHINE, "Software\\T", "c", std::string("\3\0\0\0", 4), REG_DWORD));
-    ASSERT_TRUE(Set(HKEY_LOCAL_MACHINE, "Software\\T", "e", std::string("%x%\0", 4), REG_EXPAND_SZ));
-    ASSERT_TRUE(Set(HKEY_LOCAL_MACHINE, "Software\\T", "m", std::string("a\0b\0\0", 5), REG_MULTI_SZ));
-    ASSERT_TRUE(Set(HKEY_LOCAL_MACHINE, "Software\\T", "_u", ""));
-    ASSERT_TRUE(Set(HKEY_LOCAL_MACHINE, "Software\\T", "caf\xE9", "a=b \xFF"));
-    // Keys without string values give no section but are walked.
-    ASSERT_TRUE(Set(HKEY_LOCAL_MACHINE, "Software\\T\\Dw", "d", std::string("\1\0\0\0", 4), REG_DWORD));
-    ASSERT_TRUE(Set(HKEY_LOCAL_MACHINE, "Software\\T\\Dw\\Deep", "w", "3"));
+    // ASCII as they are.  Keys without string values give no section but are walked.
+    SetAll({{"T", "Default", "named"}, {"T", "b", "2"}, {"T", "A", "1"}, {"T", "_u", ""}, {"T", "caf\xE9", "a=b \xFF"},
+            {"T", "c", std::string("\3\0\0\0", 4), REG_DWORD}, {"T", "e", std::string("%x%\0", 4), REG_EXPAND_SZ},
+            {"T", "m", std::string("a\0b\0\0", 5), REG_MULTI_SZ}, {"T\\Dw", "d", std::string("\1\0\0\0", 4), REG_DWORD},
+            {"T\\Dw\\Deep", "w", "3"}});
     EXPECT_EQ(Run(HKEY_LOCAL_MACHINE, "Software\\T", "all.cfg"), S_OK);
     EXPECT_EQ(text_, "[ZV_HKEY_CONFIG\\Software\\T]\n_u=\nA=1\nb=2\ncaf\xE9=a=b \xFF\ndefault=named\n\n"
                      "[ZV_HKEY_CONFIG\\Software\\T\\Dw\\Deep]\nw=3\n\n");
@@ -85,31 +88,27 @@ TEST_F(Export, FailuresLeaveTheFileSystemAsItWas) {
 // values; its subkeys are walked all the same.
 TEST_F(Export, CapacitiesEndTheEnumerationOfTheirKey) {
     const std::string name254(254, 'n'), data255(255, 'd');
-    const struct {
-        std::string path, name, data;
-        DWORD type;
-    } values[] = {
-        {"N", "a", "1", REG_SZ},   {"N", name254, "2", REG_SZ}, {"N", name254 + "o", "3", REG_SZ},
-        {"N", "after", "4", REG_SZ}, {"N\\D", "a", data255, REG_SZ}, {"N\\D", "b", data255 + "e", REG_SZ},
-        {"N\\D", "c", "3", REG_SZ}, {"N\\E", "a", "1", REG_SZ}, {"N\\E", "big", std::string(600, 'b'), REG_BINARY},
-        {"N\\E", "c", "3", REG_SZ}, {"N\\E\\Sub", "s", "4", REG_SZ},
-    };
-    for (const auto& v : values) ASSERT_TRUE(Set(HKEY_LOCAL_MACHINE, "Software\\" + v.path, v.name.c_str(), v.data, v.type));
+    SetAll({{"N", "a", "1"}, {"N", name254, "2"}, {"N", name254 + "o", "3"}, {"N", "after", "4"},
+            {"N\\D", "a", data255}, {"N\\D", "b", data255 + "e"}, {"N\\D", "c", "3"}, {"N\\E", "a", "1"},
+            {"N\\E", "big", std::string(600, 'b'), REG_BINARY}, {"N\\E", "c", "3"}, {"N\\E\\Sub", "s", "4"}});
     EXPECT_EQ(Run(HKEY_LOCAL_MACHINE, "Software\\N", "n.cfg"), S_OK);
     const std::string root = "[ZV_HKEY_CONFIG\\Software\\N";
     EXPECT_EQ(text_, root + "]\na=1\n" + name254 + "=2\n\n" + root + "\\D]\na=" + data255 + "\n\n" + root +
                          "\\E]\na=1\n\n" + root + "\\E\\Sub]\ns=4\n\n");
 }
 
-// Saving once at the end writes what saving after every value would have.
+// Saving once at the end writes what saving after every value would have,
+// and importing the file puts the values back.
 TEST_F(Export, BatchedAndWriteThroughExportsWriteTheSameFile) {
-    for (int v = 0; v < 30; ++v)
-        ASSERT_TRUE(Set(HKEY_LOCAL_MACHINE, "Software\\B\\K" + std::to_string(v % 6), ("v" + std::to_string(v)).c_str(), "x"));
-    ASSERT_TRUE(Set(HKEY_LOCAL_MACHINE, "Software\\B", "", "top"));
+    for (int v = 0; v < 30; ++v) SetAll({{"B\\K" + std::to_string(v % 6), "v" + std::to_string(v), "x"}});
+    SetAll({{"B", "", "top"}});
     for (bool batch : {true, false})
         EXPECT_EQ(zv::ExportRegistryTree(HKEY_LOCAL_MACHINE, u"Software\\B", W(dir_.file(batch ? "b" : "w")).c_str(), batch), S_OK);
     EXPECT_EQ(ReadBytes(dir_.file("b")), ReadBytes(dir_.file("w")));
     zv::ConfigDocument doc;
     doc.Load(W(dir_.file("b")).c_str());
     EXPECT_EQ(doc.Sections().size(), 7u);
+    ASSERT_EQ(ZVDeleteRegistryEntry(HKEY_LOCAL_MACHINE, u"Software\\B"), S_OK);
+    EXPECT_EQ(ZVImportRegistryEntry(W(dir_.file("b")).c_str(), 0), S_OK);
+    EXPECT_EQ(Sz(HKEY_LOCAL_MACHINE, "Software\\B", "") + Sz(HKEY_LOCAL_MACHINE, "Software\\B\\K5", "v29"), "topx");
 }

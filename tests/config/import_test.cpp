@@ -1,5 +1,5 @@
 // ZVImportRegistryEntry: configuration files into the registry, the undo
-// file, and the round trips through export and through the undo file.
+// file, and the round trip through the undo file.
 #include "config/config.h"
 #include "config_util.h"
 #include "frame/frame.h"
@@ -17,11 +17,8 @@ namespace {
 // a file imported as "./name" has the undo name "~/name", a file there.
 class Import : public ::testing::Test {
   protected:
-    void SetUp() override {
-        fs::current_path(dir_.path());
-        fs::create_directory("~");
-    }
-    void TearDown() override { fs::current_path(old_); }
+    Import() { fs::current_path(dir_.path()); fs::create_directory("~"); }
+    ~Import() override { fs::current_path(old_); }
 
     HRESULT Run(const std::string& bytes, uint16_t undo, const std::string& name = "in.cfg", bool batch = true) {
         WriteBytes(name, bytes);
@@ -71,12 +68,8 @@ TEST_F(Import, ASectionWithoutARootTextStopsTheImportInNoCaseOrder) {
     EXPECT_EQ(Run("[ZV_HKEY_CONFIG\\]\nrootValue=r\n", 0), S_OK);
     EXPECT_EQ(Lm("", "rootValue"), "r");
     // A format error: what was read before it is imported.
-    EXPECT_EQ(Run("[ZV_HKEY_CONFIG\\Software\\A]\na=1\n\n[ZV_HKEY_CONFIG\\Software\\B]\nb=1\n"
-                  "[ZV_HKEY_CONFIG\\Software\\C]\nc=1\n\n[ZV_HKEY_CONFIG\\Software\\D]\nd=1\n",
-                  0),
-              S_OK);
-    EXPECT_EQ(Lm("Software\\A", "a"), "1");
-    EXPECT_EQ(Lm("Software\\B", "b") + Lm("Software\\C", "c") + Lm("Software\\D", "d"), "<missing><missing><missing>");
+    EXPECT_EQ(Run("[ZV_HKEY_CONFIG\\Software\\A]\na=1\n\n[ZV_HKEY_CONFIG\\Software\\B\nb=1\n", 0), S_OK);
+    EXPECT_EQ(Lm("Software\\A", "a") + Lm("Software\\B", "b"), "1<missing>");
 }
 
 TEST_F(Import, RefusedFilesTouchNothingButTheUndoFile) {
@@ -162,8 +155,6 @@ TEST_F(Import, AFailedImportKeepsTheRecordsMadeUpToThen) {
         EXPECT_EQ(Run("[Bad]\nb=1\n\n" + text, 1, "bad.cfg", batch), E_FAIL);
         EXPECT_EQ(Undo("bad.cfg"), "<none>");
     }
-    EXPECT_EQ(Run(text, 0), E_FAIL);
-    EXPECT_EQ(Undo(), "<none>");
 }
 
 // Section names, keys and values of 255 characters are carried; longer ones
@@ -179,28 +170,4 @@ TEST_F(Import, TextsLongerThanTwoHundredFiftyFiveCharactersArePassedOver) {
     EXPECT_EQ(Lm("Software\\T", "w") + Lm("Software\\T", (k255 + "k").c_str()), "<missing><missing>");
     EXPECT_EQ(Lm("Software\\T", "last") + Lm(path255, "in"), "31");
     EXPECT_EQ(Lm(path255 + "x", "out"), "<missing>");
-}
-
-// What the export carries, the import writes back: string values of both
-// roots, the unnamed ones included; other types are not recreated.
-TEST_F(Import, ExportThenImportRoundTripsEveryStringValue) {
-    const struct {
-        HKEY root;
-        std::string path, name, data;
-    } entries[] = {
-        {HKEY_LOCAL_MACHINE, "Software\\Round\\Key 1\\Sub", "", "unnamed"},
-        {HKEY_LOCAL_MACHINE, "Software\\Round\\Key 1\\Sub", "#hash;semi:colon", "a=b [c] ;d #e"},
-        {HKEY_LOCAL_MACHINE, "Software\\Round\\Key 1", "with space", std::string(255, 'l')},
-        {HKEY_LOCAL_MACHINE, "Software\\Round", "top", ""},
-        {HKEY_CLASSES_ROOT, "Zv.Round\\CLSID", "", "{12345678-1234-1234-1234-123456789ABC}"},
-    };
-    for (const auto& e : entries) ASSERT_TRUE(Set(e.root, e.path, e.name.c_str(), e.data));
-    ASSERT_TRUE(Set(HKEY_LOCAL_MACHINE, "Software\\Round", "dw", std::string("\7\0\0\0", 4), REG_DWORD));
-    ASSERT_EQ(ZVExportRegistryEntry(HKEY_LOCAL_MACHINE, u"Software\\Round", u"lm.cfg"), S_OK);
-    ASSERT_EQ(ZVExportRegistryEntry(HKEY_CLASSES_ROOT, u"Zv.Round", u"cr.cfg"), S_OK);
-    ASSERT_EQ(ZVDeleteRegistryEntry(HKEY_LOCAL_MACHINE, u"Software\\Round"), S_OK);
-    ASSERT_EQ(ZVDeleteRegistryEntry(HKEY_CLASSES_ROOT, u"Zv.Round"), S_OK);
-    EXPECT_EQ(ZVImportRegistryEntry(u"lm.cfg", 0) + ZVImportRegistryEntry(u"cr.cfg", 0), S_OK);
-    for (const auto& e : entries) EXPECT_EQ(Sz(e.root, e.path, e.name.c_str()), e.data) << e.path << "|" << e.name;
-    EXPECT_EQ(Lm("Software\\Round", "dw"), "<missing>");
 }

@@ -1,6 +1,4 @@
 // Load: the file format, its limits and its errors.
-#include <sys/stat.h>
-
 #include "config_util.h"
 
 using cfgtest::Dump;
@@ -78,12 +76,4 @@ TEST(ConfigReader, FileNames) {
         EXPECT_EQ(std::u16string(doc.FileName()), empty);
         EXPECT_TRUE(doc.Sections().empty());
     }
-    // An unreadable file reads as missing.
-    cfgtest::RunWithPermissions(dir, [&] {
-        cfgtest::WriteBytes(dir.file("locked.cfg"), "[S]\nk=v\n");
-        chmod(dir.file("locked.cfg").c_str(), 0200);
-        zv::ConfigDocument locked;
-        EXPECT_EQ(locked.Load(W(dir.file("locked.cfg")).c_str()), 0);
-        EXPECT_TRUE(locked.Sections().empty());
-    });
 }
