@@ -1,5 +1,7 @@
-// ZVImportRegistryEntry: configuration files into the registry, the undo
-// file, and the round trip through the undo file.
+// Configuration files and the registry: ZVImportRegistryEntry with its undo
+// file, and ZVExportRegistryEntry.
+#include <algorithm>
+
 #include "config/config.h"
 #include "config_util.h"
 #include "frame/frame.h"
@@ -15,10 +17,10 @@ namespace {
 
 // Each test runs in its temporary directory, which holds a directory "~":
 // a file imported as "./name" has the undo name "~/name", a file there.
-class Import : public ::testing::Test {
+class RegistryFile : public ::testing::Test {
   protected:
-    Import() { fs::current_path(dir_.path()); fs::create_directory("~"); }
-    ~Import() override { fs::current_path(old_); }
+    RegistryFile() { fs::current_path(dir_.path()); fs::create_directory("~"); }
+    ~RegistryFile() override { fs::current_path(old_); }
 
     HRESULT Run(const std::string& bytes, uint16_t undo, const std::string& name = "in.cfg", bool batch = true) {
         WriteBytes(name, bytes);
@@ -27,9 +29,29 @@ class Import : public ::testing::Test {
     std::string Undo(const std::string& name = "in.cfg") { return ReadBytes("~/" + name); }
     std::string Lm(const std::string& path, const char* name) { return Sz(HKEY_LOCAL_MACHINE, path, name); }
 
+    // Exports root\path to a new file of the temporary directory; the file's
+    // bytes are then in text_.
+    HRESULT ExportTo(HKEY root, const std::string& path, const std::string& name) {
+        HRESULT result = ZVExportRegistryEntry(root, W(path).c_str(), W(dir_.file(name)).c_str());
+        text_ = ReadBytes(dir_.file(name));
+        return result;
+    }
+
+    // Stores string values (or others) under HKEY_LOCAL_MACHINE\Software.
+    struct Value {
+        std::string path, name, data;
+        DWORD type = REG_SZ;
+    };
+    static void SetAll(const std::vector<Value>& values) {
+        for (const Value& v : values) ASSERT_TRUE(Set(HKEY_LOCAL_MACHINE, "Software\\" + v.path, v.name.c_str(), v.data, v.type));
+    }
+
     const fs::path old_ = fs::current_path();
     zvtest::TempDir dir_;
+    std::string text_;
 };
+using Import = RegistryFile;
+using Export = RegistryFile;
 
 const char kDemo[] = "[ZV_HKEY_CONFIG\\Software\\Demo]\ndefault=on\nPath=C:\\Demo\n";
 
@@ -38,8 +60,7 @@ const char kDemo[] = "[ZV_HKEY_CONFIG\\Software\\Demo]\ndefault=on\nPath=C:\\Dem
 TEST_F(Import, WritesKeyLinesAsStringValuesCreatingTheirKeys) {
     WriteBytes("~/in.cfg", "left over");
     EXPECT_EQ(Run(kDemo, 0), S_OK);
-    EXPECT_EQ(Lm("Software\\Demo", ""), "on");
-    EXPECT_EQ(Lm("Software\\Demo", "Path"), "C:\\Demo");
+    EXPECT_EQ(Lm("Software\\Demo", "") + Lm("Software\\Demo", "Path"), "onC:\\Demo");
     EXPECT_EQ(Undo(), "<none>");  // deleted, and no new one without the flag
     // Only "default" exactly names the unnamed value; so does the empty key.
     EXPECT_EQ(Run("; note\r\n[ZV_HKEY_CLASSES\\Zv.A]\r\nDefault = named \r\n\r\n[ZV_HKEY_CLASSES\\Zv.B]\r\n=empty\r\n", 0), S_OK);
@@ -76,8 +97,7 @@ TEST_F(Import, RefusedFilesTouchNothingButTheUndoFile) {
     WriteBytes("~/gone.cfg", "[old]\n");
     EXPECT_EQ(ZVImportRegistryEntry(u"./gone.cfg", 1), E_FAIL);
     EXPECT_EQ(Undo("gone.cfg"), "<none>");
-    fs::create_directory("adir");
-    EXPECT_EQ(ZVImportRegistryEntry(u"./adir", 0), E_FAIL);
+    EXPECT_EQ(ZVImportRegistryEntry(u"./~", 0), E_FAIL);  // a directory
 
     // Refused before anything is touched: no name, an empty one, one over
     // 509 characters (its undo name would not fit), and one that begins
@@ -110,11 +130,7 @@ TEST_F(Import, RefusedFilesTouchNothingButTheUndoFile) {
 TEST_F(Import, TheUndoFileRecordsOverwrittenValuesAndPutsThemBack) {
     const size_t readable = zv::g_wideCalls ? 126 : 254;  // what the old value's read holds
     std::string text;
-    for (int s = 0; s < 4; ++s) {
-        text += "[ZV_HKEY_CONFIG\\Software\\U\\S" + std::to_string(s) + "]\n";
-        for (int k = 0; k < 3; ++k) text += "k" + std::to_string(k) + "=new\n";
-        text += "\n";
-    }
+    for (int s = 0; s < 4; ++s) text += "[ZV_HKEY_CONFIG\\Software\\U\\S" + std::to_string(s) + "]\nk0=new\nk1=new\nk2=new\n\n";
     for (bool batch : {true, false}) {
         ZVDeleteRegistryEntry(HKEY_LOCAL_MACHINE, u"Software\\U");
         for (int s = 0; s < 4; ++s)
@@ -170,4 +186,82 @@ TEST_F(Import, TextsLongerThanTwoHundredFiftyFiveCharactersArePassedOver) {
     EXPECT_EQ(Lm("Software\\T", "w") + Lm("Software\\T", (k255 + "k").c_str()), "<missing><missing>");
     EXPECT_EQ(Lm("Software\\T", "last") + Lm(path255, "in"), "31");
     EXPECT_EQ(Lm(path255 + "x", "out"), "<missing>");
+}
+
+TEST_F(Export, StringValuesBecomeKeyLinesOfTheirKeysSection) {
+    ASSERT_TRUE(Set(HKEY_LOCAL_MACHINE, "Software\\T", "", "x"));
+    EXPECT_EQ(ExportTo(HKEY_LOCAL_MACHINE, "Software\\T", "one.cfg"), S_OK);
+    EXPECT_EQ(text_, "[ZV_HKEY_CONFIG\\Software\\T]\ndefault=x\n\n");
+    // A value named Default meets the unnamed one; the later enumerated wins.
+    // Other types are left out; names come in no-case order, bytes beyond
+    // ASCII as they are.  Keys without string values give no section but are walked.
+    SetAll({{"T", "Default", "named"}, {"T", "b", "2"}, {"T", "A", "1"}, {"T", "_u", ""}, {"T", "caf\xE9", "a=b \xFF"},
+            {"T", "c", std::string("\3\0\0\0", 4), REG_DWORD}, {"T", "e", std::string("%x%\0", 4), REG_EXPAND_SZ},
+            {"T", "m", std::string("a\0b\0\0", 5), REG_MULTI_SZ}, {"T\\Dw", "d", std::string("\1\0\0\0", 4), REG_DWORD},
+            {"T\\Dw\\Deep", "w", "3"}});
+    EXPECT_EQ(ExportTo(HKEY_LOCAL_MACHINE, "Software\\T", "all.cfg"), S_OK);
+    EXPECT_EQ(text_, "[ZV_HKEY_CONFIG\\Software\\T]\n_u=\nA=1\nb=2\ncaf\xE9=a=b \xFF\ndefault=named\n\n"
+                     "[ZV_HKEY_CONFIG\\Software\\T\\Dw\\Deep]\nw=3\n\n");
+    // A tree without string values still makes a file, an empty one.
+    ASSERT_TRUE(Set(HKEY_CLASSES_ROOT, "Zv.Demo\\Empty", "d", std::string("\1\0\0\0", 4), REG_DWORD));
+    EXPECT_EQ(ExportTo(HKEY_CLASSES_ROOT, "Zv.Demo\\Empty", "empty.cfg"), S_OK);
+    EXPECT_EQ(text_, "");
+    ASSERT_TRUE(Set(HKEY_CLASSES_ROOT, "Zv.Demo\\CLSID", "", "{0}"));
+    EXPECT_EQ(ExportTo(HKEY_CLASSES_ROOT, "Zv.Demo", "classes.cfg"), S_OK);
+    EXPECT_EQ(text_, "[ZV_HKEY_CLASSES\\Zv.Demo\\CLSID]\ndefault={0}\n\n");
+}
+
+TEST_F(Export, FailuresLeaveTheFileSystemAsItWas) {
+    ASSERT_TRUE(Set(HKEY_LOCAL_MACHINE, "Software\\T", "v", "1"));
+    ASSERT_TRUE(Set(HKEY_CURRENT_USER, "Software\\T", "v", "1"));
+    const struct {
+        HKEY root;
+        std::string path, name, before;
+        HRESULT result;
+    } cases[] = {
+        {HKEY_LOCAL_MACHINE, "Software\\T", "exists.cfg", "keep\r\nme", E_FAIL},
+        {HKEY_LOCAL_MACHINE, "Software\\T", "empty.cfg", "", E_FAIL},
+        {HKEY_LOCAL_MACHINE, "Software\\Missing", "missing.cfg", "<none>", E_FAIL},
+        {HKEY_CURRENT_USER, "Software\\T", "user.cfg", "<none>", E_INVALIDARG},  // no root text
+        {HKEY_CURRENT_USER, "Software\\Missing", "user.cfg", "<none>", E_FAIL},
+        {HKEY_LOCAL_MACHINE, "Software\\T", std::string(511 - dir_.path().size() - 1, 'n'), "<none>", E_FAIL},
+    };
+    for (const auto& t : cases) {
+        if (t.before != "<none>") cfgtest::WriteBytes(dir_.file(t.name), t.before);
+        EXPECT_EQ(ExportTo(t.root, t.path, t.name), t.result) << t.name;
+        EXPECT_EQ(text_, t.before) << t.name;
+    }
+    EXPECT_EQ(ZVExportRegistryEntry(HKEY_LOCAL_MACHINE, nullptr, W(dir_.file("n.cfg")).c_str()), E_INVALIDARG);
+    EXPECT_EQ(ZVExportRegistryEntry(HKEY_LOCAL_MACHINE, u"Software\\T", nullptr), E_INVALIDARG);
+    // A directory in the file's place counts as missing and cannot be written.
+    EXPECT_EQ(ZVExportRegistryEntry(HKEY_LOCAL_MACHINE, u"Software\\T", W(dir_.path()).c_str()), S_OK);
+    EXPECT_EQ(cfgtest::FileCount(dir_.path()), 3);  // and "~"
+}
+
+// A name or data too large for the enumeration's buffers ends its key's
+// values; its subkeys are walked all the same.
+TEST_F(Export, CapacitiesEndTheEnumerationOfTheirKey) {
+    const std::string name254(254, 'n'), data255(255, 'd');
+    SetAll({{"N", "a", "1"}, {"N", name254, "2"}, {"N", name254 + "o", "3"}, {"N", "after", "4"},
+            {"N\\D", "a", data255}, {"N\\D", "b", data255 + "e"}, {"N\\D", "c", "3"}, {"N\\E", "a", "1"},
+            {"N\\E", "big", std::string(600, 'b'), REG_BINARY}, {"N\\E", "c", "3"}, {"N\\E\\Sub", "s", "4"}});
+    EXPECT_EQ(ExportTo(HKEY_LOCAL_MACHINE, "Software\\N", "n.cfg"), S_OK);
+    const std::string root = "[ZV_HKEY_CONFIG\\Software\\N";
+    EXPECT_EQ(text_, root + "]\na=1\n" + name254 + "=2\n\n" + root + "\\D]\na=" + data255 + "\n\n" + root +
+                         "\\E]\na=1\n\n" + root + "\\E\\Sub]\ns=4\n\n");
+}
+
+// Saving once at the end writes what saving after every value would have,
+// and importing the file puts the values back.
+TEST_F(Export, BatchedAndWriteThroughExportsWriteTheSameFile) {
+    for (int v = 0; v < 30; ++v) SetAll({{"B\\K" + std::to_string(v % 6), "v" + std::to_string(v), "x"}});
+    SetAll({{"B", "", "top"}});
+    for (bool batch : {true, false})
+        EXPECT_EQ(zv::ExportRegistryTree(HKEY_LOCAL_MACHINE, u"Software\\B", W(dir_.file(batch ? "b" : "w")).c_str(), batch), S_OK);
+    const std::string text = ReadBytes(dir_.file("b"));
+    EXPECT_EQ(text, ReadBytes(dir_.file("w")));
+    EXPECT_EQ(std::count(text.begin(), text.end(), '['), 7);  // sections
+    ASSERT_EQ(ZVDeleteRegistryEntry(HKEY_LOCAL_MACHINE, u"Software\\B"), S_OK);
+    EXPECT_EQ(ZVImportRegistryEntry(W(dir_.file("b")).c_str(), 0), S_OK);
+    EXPECT_EQ(Sz(HKEY_LOCAL_MACHINE, "Software\\B", "") + Sz(HKEY_LOCAL_MACHINE, "Software\\B\\K5", "v29"), "topx");
 }
