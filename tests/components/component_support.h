@@ -65,35 +65,6 @@ inline ULONG TaskAllocatorReferences() {
 // True while a module handle names a loaded module of the platform layer.
 inline bool ModuleOpen(ZVHANDLE library) { return GetProcAddress(static_cast<HMODULE>(library), "TestServerCounts"); }
 
-// A value read into units that start as 0xBEEF, or u"<fail>" when the read
-// fails, which must leave them alone.  Nothing past the terminator is written.
-inline std::u16string ReadValue(HKEY root, const std::u16string& path, const char16_t* name) {
-    std::vector<char16_t> units(300, 0xBEEF);
-    if (ZVGetRegistryEntry(root, path.c_str(), name, units.data()) != S_OK) {
-        EXPECT_EQ(units[0], 0xBEEF);
-        return u"<fail>";
-    }
-    const std::u16string text(units.data());
-    EXPECT_EQ(units[text.size() + 1], 0xBEEF);
-    return text;
-}
-
-// The values (or subkeys) of a key, counted with the narrow enumeration; -1
-// when the key cannot be opened.
-inline int RegistryCount(HKEY root, const std::u16string& path, bool subkeys = false) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(root, N(path.c_str()).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return -1;
-    int count = 0;
-    for (char name[256];; ++count) {
-        DWORD at = DWORD(count), size = sizeof(name);
-        if ((subkeys ? RegEnumKeyExA(key, at, name, &size, nullptr, nullptr, nullptr, nullptr)
-                     : RegEnumValueA(key, at, name, &size, nullptr, nullptr, nullptr, nullptr)) != ERROR_SUCCESS)
-            break;
-    }
-    RegCloseKey(key);
-    return count;
-}
-
 }  // namespace zvtest
 
 #endif  // ZV_COMPONENT_SUPPORT_H

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <new>
 
 #include "test_server.h"
 
@@ -16,61 +15,55 @@ namespace {
 const IID kIUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 const IID kIClassFactory = {0x00000001, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
-// The instances alive of one kind of object, and the AddRef and Release
-// calls made on them.
-struct Tally { std::atomic<int32_t> live{0}, addRefs{0}, releases{0}; };
-Tally g_factories, g_objects;
-std::atomic<int32_t> g_getClassObject{0}, g_createInstance{0};
+// Per kind (0 factories, 1 objects): instances alive, AddRef and Release calls.
+std::atomic<int32_t> g_live[2], g_addRefs[2], g_releases[2], g_getClassObject{0}, g_createInstance{0};
 std::atomic<uint32_t> g_delayMs{0};
 
-// IUnknown for one further interface, counted in a tally; the object keeps
-// the class it was made for.
-template <class Interface>
+// IUnknown for the kind's own interface, counted; the instance keeps the
+// class it was made for.
+template <class Interface, int kKind>
 struct Counted : Interface {
-    Counted(const IID& iid, Tally& tally, const CLSID& clsid) : iid_(iid), tally_(tally), clsid_(clsid) { ++tally_.live; }
-    virtual ~Counted() { --tally_.live; }
+    explicit Counted(const CLSID& clsid) : clsid_(clsid) { ++g_live[kKind]; }
+    virtual ~Counted() { --g_live[kKind]; }
     HRESULT QueryInterface(const IID& riid, void** object) override {
-        const bool known = !memcmp(&riid, &kIUnknown, sizeof(IID)) || !memcmp(&riid, &iid_, sizeof(IID));
+        const IID& own = kKind ? zvtest::kTestObjectIid : kIClassFactory;
+        const bool known = !memcmp(&riid, &kIUnknown, sizeof(IID)) || !memcmp(&riid, &own, sizeof(IID));
         *object = known ? static_cast<Interface*>(this) : nullptr;
         if (known) AddRef();
         return known ? S_OK : E_NOINTERFACE;
     }
-    ULONG AddRef() override { ++tally_.addRefs; return ++references_; }
+    ULONG AddRef() override { ++g_addRefs[kKind]; return ++references_; }
     ULONG Release() override {
-        ++tally_.releases;
+        ++g_releases[kKind];
         const ULONG left = --references_;
         if (left == 0) delete this;
         return left;
     }
+    // Gives out a new instance through its QueryInterface for riid, or drops it.
+    template <class Made>
+    static HRESULT HandOut(Made* made, const IID& riid, void** object) {
+        const HRESULT status = made->QueryInterface(riid, object);
+        if (status != S_OK) delete made;
+        return status;
+    }
 
-    const IID& iid_;
-    Tally& tally_;
     const CLSID clsid_;
     std::atomic<ULONG> references_{0};
 };
 
-// Gives out a new object through its QueryInterface for riid, or drops it.
-template <class Object>
-HRESULT HandOut(Object* made, const IID& riid, void** object) {
-    const HRESULT status = made ? made->QueryInterface(riid, object) : E_OUTOFMEMORY;
-    if (made && status != S_OK) delete made;
-    return status;
-}
-
-struct TestObject final : Counted<zvtest::ITestObject> {
-    explicit TestObject(const CLSID& clsid) : Counted(zvtest::kTestObjectIid, g_objects, clsid) {}
+struct TestObject final : Counted<zvtest::ITestObject, 1> {
+    using Counted::Counted;
     CLSID ClassId() override { return clsid_; }
 };
 
 // A fresh factory for every DllGetClassObject call, so that each reference
 // the component layer keeps can be followed to its end.
-struct Factory final : Counted<IClassFactory> {
-    explicit Factory(const CLSID& clsid) : Counted(kIClassFactory, g_factories, clsid) {}
+struct Factory final : Counted<IClassFactory, 0> {
+    using Counted::Counted;
     HRESULT CreateInstance(IUnknown* outer, const IID& riid, void** object) override {
         ++g_createInstance;
         *object = nullptr;
-        if (outer) return CLASS_E_NOAGGREGATION;
-        return HandOut(new (std::nothrow) TestObject(clsid_), riid, object);
+        return outer ? CLASS_E_NOAGGREGATION : HandOut(new TestObject(clsid_), riid, object);
     }
     HRESULT LockServer(int32_t) override { return S_OK; }
 };
@@ -85,13 +78,13 @@ TEST_SERVER_EXPORT HRESULT DllGetClassObject(const CLSID& clsid, const IID& riid
     const CLSID served = zvtest::ServedClass(clsid.Data4[7]);
     if (memcmp(&clsid, &served, sizeof(CLSID)) || clsid.Data4[7] == zvtest::kRefusedClassByte)
         return CLASS_E_CLASSNOTAVAILABLE;
-    return HandOut(new (std::nothrow) Factory(clsid), riid, object);
+    return Factory::HandOut(new Factory(clsid), riid, object);
 }
 #endif
 
 TEST_SERVER_EXPORT void TestServerCounts(zvtest::ServerCounts* counts) {
-    *counts = {g_getClassObject.load(), g_createInstance.load(), g_factories.addRefs.load(),
-               g_factories.releases.load(), g_factories.live.load(), g_objects.live.load()};
+    *counts = {g_getClassObject.load(), g_createInstance.load(), g_addRefs[0].load(),
+               g_releases[0].load(),    g_live[0].load(),        g_live[1].load()};
 }
 
 // Milliseconds DllGetClassObject waits before it answers.
