@@ -1,12 +1,75 @@
-// Class lookup by programmatic identifier and object creation through the
-// cached class factories.
+// Class lookup by programmatic identifier, object creation through the
+// cached class factories, the ZCom runtime's count and task allocator
+// reference, the server cache with its release, and all of them under many
+// threads.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
 
-#include "component_support.h"
+#include "components/components.h"
+#include "frame/frame.h"
 #include "platform/posix/handles.h"
+#include "server/test_server.h"
+#include "support.h"
+#include "watchdog.h"
 
 using namespace zvtest;
+
+namespace {
+
+// A test server library held open by the test itself, so that its counters
+// survive the component layer's loading and closing it.
+struct TestServer {
+    explicit TestServer(const char* file) : path(file), library(dlopen(file, RTLD_NOW)) {}
+    ~TestServer() { dlclose(library); }
+    ServerCounts Counts() const {
+        ServerCounts counts = {};
+        reinterpret_cast<void (*)(ServerCounts*)>(dlsym(library, "TestServerCounts"))(&counts);
+        return counts;
+    }
+    void SetDelay(uint32_t ms) { reinterpret_cast<void (*)(uint32_t)>(dlsym(library, "TestServerSetDelay"))(ms); }
+    const std::string path;
+    void* const library;
+};
+
+// The library's own text of a class identifier.
+std::u16string ClsidText(const CLSID& clsid) {
+    ZVWCHAR text[zv::kClsidTextChars + 1];
+    zv::FormatClsidText(clsid, text);
+    return text;
+}
+
+// Registers clsid, served by the library at serverPath, as "Test.<last byte>".
+HRESULT Register(const std::string& serverPath, const CLSID& clsid) {
+    const std::u16string progId = u"Test." + W(std::to_string(clsid.Data4[7]).c_str());
+    return ZVRegisterComponent(W(serverPath.c_str()).c_str(), progId.c_str(), u"test", ClsidText(clsid).c_str());
+}
+
+// Creates an object of clsid; without `object`, lets it go again at once.
+HRESULT Create(const CLSID& clsid, ITestObject** object = nullptr) {
+    ITestObject* own = nullptr;
+    const HRESULT status =
+        ZVCreateObject(0, &clsid, nullptr, &kTestObjectIid, reinterpret_cast<void**>(object ? object : &own));
+    if (own) own->Release();
+    return status;
+}
+
+// References of the task allocator that are out, read without keeping one.
+ULONG TaskAllocatorReferences() {
+    IMalloc* allocator = nullptr;
+    return CoGetMalloc(MEMCTX_TASK, &allocator) == S_OK ? allocator->Release() : ~ULONG(0);
+}
+
+// True while a module handle names a loaded module of the platform layer.
+bool ModuleOpen(ZVHANDLE library) { return GetProcAddress(static_cast<HMODULE>(library), "TestServerCounts"); }
+
+}  // namespace
 
 static const char kSample[] = "{0123ABCD-00EF-A0B1-C2D3-04E5F6071829}";
 // What a failed parse must leave alone.
@@ -18,7 +81,7 @@ static std::string Lookup(const std::u16string& progId, const std::string* text 
     if (text) ZVAddRegistryEntry(HKEY_CLASSES_ROOT, (progId + u"\\CLSID").c_str(), nullptr, W(text->c_str()).c_str());
     CLSID clsid = kSentinel;
     const HRESULT status = ZVClsidFromProgId(progId.c_str(), &clsid);
-    EXPECT_TRUE(status == S_OK || SameClsid(clsid, kSentinel));
+    EXPECT_TRUE(status == S_OK || ClsidText(clsid) == ClsidText(kSentinel));
     return status == S_OK ? N(ClsidText(clsid).c_str()) : status == E_FAIL ? "<E_FAIL>" : "<other>";
 }
 
@@ -70,7 +133,6 @@ TEST(CreateObject, UsesTheCachedFactoryUntilTheCountReturnsToZero) {
     ASSERT_EQ(Register(server.path, clsid), S_OK);
     ITestObject* first = nullptr;
     ASSERT_EQ(Create(clsid, &first), S_OK);  // creation does not ask for the count
-    EXPECT_EQ(ClsidText(first->ClassId()), ClsidText(clsid));
     ASSERT_EQ(zv::ServerCacheCount(), 1u);
     const ZVHANDLE library = zv::ServerCacheRecord(0)->library;
     const ServerCounts before = server.Counts();
@@ -139,4 +201,166 @@ TEST(CreateObject, FailuresBeforeTheFactoryLeaveNoRecord) {
     ASSERT_EQ(zv::ServerCacheCount(), 1u);
     EXPECT_EQ(N(zv::ServerCacheRecord(0)->serverPath), paths[0]);
     EXPECT_EQ(ZVUninitializeZCom(), S_OK);
+}
+
+namespace {
+
+// The libraries the records hold in the cache test, and what its factories saw.
+ZVHANDLE g_libraries[2];
+std::vector<std::string> g_log;
+
+// A factory for the cache's internal calls: it logs its Release, with the
+// libraries still open at that moment.
+struct LoggingFactory final : IClassFactory {
+    explicit LoggingFactory(int id) : id(id) {}
+    HRESULT QueryInterface(const IID&, void**) override { return E_NOINTERFACE; }
+    ULONG AddRef() override { return 2; }
+    ULONG Release() override {
+        g_log.push_back(std::to_string(id) + (ModuleOpen(g_libraries[0]) ? " A" : "") +
+                        (ModuleOpen(g_libraries[1]) ? " B" : ""));
+        return 0;
+    }
+    HRESULT CreateInstance(IUnknown*, const IID&, void**) override { return E_FAIL; }
+    HRESULT LockServer(int32_t) override { return S_OK; }
+    const int id;
+};
+
+}  // namespace
+
+TEST(ZComRuntime, HoldsOneAllocatorReferencePerSuccessfulInitialise) {
+    // A thread initialised for another model: the changed mode passes
+    // through, counted but with no reference taken; the CoUninitialize
+    // matched the thread's own initialisation, so it may choose afresh.
+    std::thread([] {
+        ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+        EXPECT_EQ(ZVInitializeZCom(), RPC_E_CHANGED_MODE);
+        EXPECT_EQ(zv::ZComCount(), 1);
+        EXPECT_EQ(TaskAllocatorReferences(), 0u);
+        EXPECT_EQ(ZVUninitializeZCom(), S_OK);
+        EXPECT_EQ(zv::ZComCount(), 0);
+        EXPECT_EQ(CoInitialize(nullptr), S_OK);
+    }).join();
+    ASSERT_EQ(ZVInitializeZCom(), S_OK);
+    IMalloc* allocator = zv::ZComTaskAllocator();
+    // A second thread's initialisation adds a reference to the same one.
+    std::thread([] { EXPECT_EQ(ZVInitializeZCom(), S_OK); }).join();
+    EXPECT_EQ(TaskAllocatorReferences(), 2u);
+    void* block = ZVComMalloc(64);
+    ASSERT_NE(block, nullptr);
+    EXPECT_EQ(allocator->GetSize(block), SIZE_T(64));
+    ZVComFree(block);
+    EXPECT_EQ(allocator->DidAlloc(block), 0);
+    std::thread([] { ZVUninitializeZCom(); }).join();
+    EXPECT_EQ(TaskAllocatorReferences(), 1u);
+    EXPECT_EQ(ZVUninitializeZCom(), S_OK);
+    // Its last reference is gone: the pointer is dropped, to be fetched anew.
+    EXPECT_EQ(TaskAllocatorReferences(), 0u);
+    EXPECT_EQ(zv::ZComTaskAllocator(), nullptr);
+    // While someone else holds it, the pointer outlives a count of zero.
+    ASSERT_EQ(CoGetMalloc(MEMCTX_TASK, &allocator), S_OK);
+    ASSERT_EQ(ZVInitializeZCom(), S_OK);
+    EXPECT_EQ(ZVUninitializeZCom(), S_OK);
+    EXPECT_EQ(zv::ZComTaskAllocator(), allocator);
+}
+
+TEST(ServerCache, LooksUpByAllSixteenBytesAndReleasesInInsertionOrder) {
+    g_libraries[0] = ZVOpenLibrary(W(ZV_TEST_SERVER_A).c_str());
+    g_libraries[1] = ZVOpenLibrary(W(ZV_TEST_SERVER_B).c_str());
+    std::vector<LoggingFactory> factories;
+    for (int i = 0; i <= 40; ++i) factories.emplace_back(i);
+    EnterCriticalSection(&zv::g_zcomLock);
+    IClassFactory* found = &factories[0];
+    EXPECT_EQ(zv::ServerCacheLookup(ServedClass(0), &found), E_FAIL);  // empty
+    // Forty records, the first two with the libraries (the array grows past
+    // its first size), then a second record of the first class.
+    for (uint8_t i = 0; i <= 40; ++i) {
+        ZVHANDLE library = i < 2 ? g_libraries[i] : nullptr;
+        EXPECT_EQ(zv::ServerCacheInsert(library, u"/x.so", ServedClass(i % 40), &factories[i]), S_OK);
+    }
+    for (uint8_t i = 0; i < 40; ++i) {
+        EXPECT_EQ(zv::ServerCacheLookup(ServedClass(i), &found), S_OK);
+        EXPECT_EQ(found, &factories[i]);  // the first record of a class wins
+    }
+    // A class that differs in the last byte only is not there.
+    EXPECT_EQ(zv::ServerCacheLookup(ServedClass(40), &found), E_FAIL);
+    EXPECT_EQ(found, &factories[39]);
+    LeaveCriticalSection(&zv::g_zcomLock);
+    // The release takes each factory's one reference in insertion order, and
+    // closes a record's library after its factory, before the next record.
+    ASSERT_EQ(ZVInitializeZCom(), S_OK);
+    EXPECT_EQ(ZVUninitializeZCom(), S_OK);
+    std::vector<std::string> expected = {"0 A B", "1 B"};
+    for (int i = 2; i <= 40; ++i) expected.push_back(std::to_string(i));
+    EXPECT_EQ(g_log, expected);
+    EXPECT_EQ(zv::ServerCacheCount(), 0u);
+}
+
+// Runs body(t) for t below `threads`, each on a thread of its own, all
+// starting together, and waits for them.
+template <class Body>
+static void RunTogether(int threads, Body body) {
+    std::atomic<int> ready{0};
+    std::vector<std::thread> running;
+    for (int t = 0; t < threads; ++t)
+        running.emplace_back([&, t] {
+            for (++ready; ready < threads;) std::this_thread::yield();
+            body(t);
+        });
+    for (std::thread& thread : running) thread.join();
+}
+
+// One round of a worker: the thread's own initialisation and a nested one,
+// an object of *clsid when given, a block, and the two matching calls.
+// False when anything answered wrongly.
+static bool Round(const CLSID* clsid, uint32_t size) {
+    bool right = ZVInitializeZCom() == S_OK && ZVInitializeZCom() == S_FALSE;
+    ITestObject* object = nullptr;
+    if (clsid) right = Create(*clsid, &object) == S_OK && ClsidText(object->ClassId()) == ClsidText(*clsid) && right;
+    if (object) object->Release();
+    void* block = ZVComMalloc(size);
+    ZVComFree(block);
+    right = ZVUninitializeZCom() == S_OK && ZVUninitializeZCom() == S_OK && right;
+    return right && block;
+}
+
+// Many threads create the first and later objects of several classes while
+// the host keeps the count above zero; then, with nobody holding it up, the
+// count keeps passing zero and the allocator pointer is dropped and fetched
+// again.
+TEST(ZComConcurrency, ManyThreadsCreateObjectsAndPassTheCountThroughZero) {
+    Watchdog watchdog(120);
+    TestServer servers[2] = {TestServer(ZV_TEST_SERVER_A), TestServer(ZV_TEST_SERVER_B)};
+    const int kClasses = 6, kThreads = 12, kRounds = 150;
+    for (uint8_t c = 0; c < kClasses; ++c) ASSERT_EQ(Register(servers[c % 2].path, ServedClass(c)), S_OK);
+    // DllGetClassObject takes its time, so that the two threads that start
+    // with each class meet inside the first creation.
+    for (TestServer& server : servers) server.SetDelay(30);
+    // The host keeps the count above zero while others create objects.
+    ASSERT_EQ(ZVInitializeZCom(), S_OK);
+    std::atomic<int> wrong{0};
+    RunTogether(kThreads, [&](int t) {
+        for (int i = 0; i < kRounds; ++i) {
+            const CLSID clsid = ServedClass(uint8_t((t + i) % kClasses));
+            wrong += !Round(&clsid, uint32_t(16 + i));
+        }
+    });
+    EXPECT_EQ(wrong.load(), 0);
+    EXPECT_EQ(zv::ZComCount(), 1);
+    ASSERT_EQ(zv::ServerCacheCount(), uint32_t(kClasses));
+    for (TestServer& server : servers) EXPECT_EQ(server.Counts().getClassObject, kClasses / 2);
+    EXPECT_EQ(servers[0].Counts().createInstance + servers[1].Counts().createInstance, kThreads * kRounds);
+    // Three records share each library: one close per record unloads it.
+    const ZVHANDLE library = zv::ServerCacheRecord(0)->library;
+    EXPECT_EQ(ZVUninitializeZCom(), S_OK);
+    EXPECT_EQ(zv::ServerCacheCount(), 0u);
+    EXPECT_FALSE(ModuleOpen(library));
+    for (TestServer& server : servers) EXPECT_EQ(server.Counts().liveFactories + server.Counts().liveObjects, 0);
+
+    RunTogether(kThreads, [&](int) {
+        for (int i = 0; i < 500; ++i) wrong += !Round(nullptr, 32);
+    });
+    EXPECT_EQ(wrong.load(), 0);
+    EXPECT_EQ(zv::ZComCount(), 0);
+    EXPECT_EQ(zv::ZComTaskAllocator(), nullptr);
+    EXPECT_EQ(TaskAllocatorReferences(), 0u);
 }

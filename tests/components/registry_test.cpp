@@ -1,7 +1,12 @@
 // String values under a caller's root key, on the family the suite runs on
 // (the wide path on NT, the narrow staging path on 9x), and registration and
 // unregistration of in-process servers.
-#include "component_support.h"
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "components/components.h"
+#include "support.h"
 
 using namespace zvtest;
 
@@ -48,7 +53,11 @@ static int Count(const std::u16string& path, bool subkeys = false, HKEY root = H
     return count;
 }
 
-TEST(RegistryEntries, EveryFailureIsEFail) {
+// Every failure is E_FAIL; a read holds 255 bytes, the narrow path stages
+// texts in 255 characters; a delete keeps what it removed before a subkey it
+// could not list.  Null and empty value names, intermediate keys and
+// whole-subtree deletes are relied on, and so tested, by registration.
+TEST(RegistryEntries, FailuresCapacitiesAndStagingBuffers) {
     const HKEY bogus = reinterpret_cast<HKEY>(uintptr_t(0x7777770));
     ASSERT_EQ(Add(u"Software\\Zv", u"there", u"x"), S_OK);
     EXPECT_EQ(Value(u"Software\\Nope", u"there", kMachine) + Value(u"Software\\Zv", u"missing", kMachine) +
@@ -56,10 +65,10 @@ TEST(RegistryEntries, EveryFailureIsEFail) {
               u"<fail><fail><fail><fail>");
     ZVWCHAR unit = 0xBEEF;
     const std::vector<HRESULT> results = {
-        ZVGetRegistryEntry(kMachine, nullptr, u"there", &unit), ZVGetRegistryEntry(kMachine, u"Software\\Zv", u"there", nullptr),
-        Add(u"Software\\Zv", u"v", u"x", bogus), ZVAddRegistryEntry(kMachine, nullptr, u"v", u"x"), Add(u"Software\\Zv", u"v", nullptr),
-        ZVDeleteRegistryEntry(bogus, u"Software\\Zv"), ZVDeleteRegistryEntry(kMachine, nullptr),
-        ZVDeleteRegistryEntry(kMachine, u"Software\\Never")};
+        ZVGetRegistryEntry(kMachine, nullptr, u"there", &unit), ZVGetRegistryEntry(kMachine, u"Software\\Zv", u"there", 0),
+        Add(u"Software\\Zv", u"v", u"x", bogus), ZVAddRegistryEntry(kMachine, nullptr, u"v", u"x"),
+        Add(u"Software\\Zv", u"v", nullptr), ZVDeleteRegistryEntry(bogus, u"Software\\Zv"),
+        ZVDeleteRegistryEntry(kMachine, nullptr), ZVDeleteRegistryEntry(kMachine, u"Software\\Never")};
     EXPECT_EQ(results, std::vector<HRESULT>(8, E_FAIL));
     EXPECT_EQ(unit, 0xBEEF);
     EXPECT_EQ(Count(u"Software\\Zv", false, kMachine), 1);
@@ -74,9 +83,7 @@ TEST(RegistryEntries, EveryFailureIsEFail) {
     EXPECT_EQ(Add(u"Zv", u"there", u"new", reader), S_OK);
     EXPECT_EQ(Add(u"Fresh", u"v", u"x", reader), E_FAIL);
     EXPECT_EQ(RegCloseKey(reader), ERROR_SUCCESS);
-}
 
-TEST(RegistryEntries, ReadCapacityAndNarrowStagingBuffers) {
     // A read holds 255 bytes: 126 wide characters and the terminator, or 254
     // narrow ones.
     const size_t fits = Family9x() ? 254 : 126;
@@ -96,12 +103,8 @@ TEST(RegistryEntries, ReadCapacityAndNarrowStagingBuffers) {
     // Cut short on the narrow path, they would be written as these.
     EXPECT_EQ(Value(u"Software\\Zv", name.c_str(), kMachine) + Value(u"Software\\Zv", u"v", kMachine),
               u"<fail><fail>");
-}
-
-// Null and empty value names, intermediate keys and whole-subtree deletes
-// are relied on, and so tested, by registration.
-TEST(RegistryEntries, ADeleteKeepsWhatItRemovedBeforeASubkeyItCouldNotList) {
     if (Family9x()) return;  // the narrow delete is one call for the subtree
+
     // A 255-character subkey name does not fit the wide enumeration (its
     // terminator needs one more): what was listed before it is gone and
     // stays gone, the rest stays.
