@@ -69,15 +69,13 @@ ULONG TaskAllocatorReferences() {
 // True while a module handle names a loaded module of the platform layer.
 bool ModuleOpen(ZVHANDLE library) { return GetProcAddress(static_cast<HMODULE>(library), "TestServerCounts"); }
 
-}  // namespace
-
-static const char kSample[] = "{0123ABCD-00EF-A0B1-C2D3-04E5F6071829}";
+const char kSample[] = "{0123ABCD-00EF-A0B1-C2D3-04E5F6071829}";
 // What a failed parse must leave alone.
-static const CLSID kSentinel = {0x11111111, 0x2222, 0x3333, {0x44, 0x44, 0x44, 0x44, 0x44, 0x44, 0x44, 0x44}};
+const CLSID kSentinel = {0x11111111, 0x2222, 0x3333, {0x44, 0x44, 0x44, 0x44, 0x44, 0x44, 0x44, 0x44}};
 
 // Reads progId's class identifier into the sentinel, after storing text as
 // registration does when text is given; its text, "<E_FAIL>" on failure.
-static std::string Lookup(const std::u16string& progId, const std::string* text = nullptr) {
+std::string Lookup(const std::u16string& progId, const std::string* text = nullptr) {
     if (text) ZVAddRegistryEntry(HKEY_CLASSES_ROOT, (progId + u"\\CLSID").c_str(), nullptr, W(text->c_str()).c_str());
     CLSID clsid = kSentinel;
     const HRESULT status = ZVClsidFromProgId(progId.c_str(), &clsid);
@@ -86,16 +84,64 @@ static std::string Lookup(const std::u16string& progId, const std::string* text 
 }
 
 // A symbolic link to target whose path has exactly `length` characters.
-static std::string LinkOfLength(const TempDir& dir, const std::string& target, size_t length) {
+std::string LinkOfLength(const TempDir& dir, const std::string& target, size_t length) {
     const std::string folder = dir.path() + "/" + std::string(length - dir.path().size() - 6, 'd');
     std::filesystem::create_directories(folder);
     std::filesystem::create_symlink(target, folder + "/s.so");
     return folder + "/s.so";
 }
 
+
+// The libraries the records hold in the cache test, and what its factories saw.
+ZVHANDLE g_libraries[2];
+std::vector<std::string> g_log;
+
+// A factory for the cache's internal calls: it logs its Release, with the
+// libraries still open at that moment.
+struct LoggingFactory final : IClassFactory {
+    explicit LoggingFactory(int id) : id(id) {}
+    HRESULT QueryInterface(const IID&, void**) override { return E_NOINTERFACE; }
+    ULONG AddRef() override { return 2; }
+    ULONG Release() override {
+        g_log.push_back(std::to_string(id) + (ModuleOpen(g_libraries[0]) ? " A" : "") +
+                        (ModuleOpen(g_libraries[1]) ? " B" : ""));
+        return 0;
+    }
+    HRESULT CreateInstance(IUnknown*, const IID&, void**) override { return E_FAIL; }
+    HRESULT LockServer(int32_t) override { return S_OK; }
+    const int id;
+};
+
+// Runs body(t) for t below `threads`, each on a thread of its own, all
+// starting together, and waits for them.
+template <class Body>
+void RunTogether(int threads, Body body) {
+    std::atomic<int> ready{0};
+    std::vector<std::thread> running;
+    for (int t = 0; t < threads; ++t)
+        running.emplace_back([&, t] {
+            for (++ready; ready < threads;) std::this_thread::yield();
+            body(t);
+        });
+    for (std::thread& thread : running) thread.join();
+}
+
+// One round of a worker: the thread's own initialisation and a nested one,
+// an object of *clsid when given, a block, and the two matching calls.
+// False when anything answered wrongly.
+bool Round(const CLSID* clsid, uint32_t size) {
+    bool right = ZVInitializeZCom() == S_OK && ZVInitializeZCom() == S_FALSE;
+    ITestObject* object = nullptr;
+    if (clsid) right = Create(*clsid, &object) == S_OK && ClsidText(object->ClassId()) == ClsidText(*clsid) && right;
+    if (object) object->Release();
+    void* block = ZVComMalloc(size);
+    ZVComFree(block);
+    return ZVUninitializeZCom() == S_OK && ZVUninitializeZCom() == S_OK && right && block;
+}
+
+}  // namespace
+
 TEST(ClsidFromProgId, ParsesWhatFitsLeavesTheRestAloneAndFailsOnlyToRead) {
-    // The library's own text is 38 characters with upper-case digits.
-    EXPECT_EQ(ClsidText(CLSID{}), u"{00000000-0000-0000-0000-000000000000}");
     // The longest value a read delivers is 126 characters wide, 254 narrow.
     std::string longest = kSample;
     longest.resize(Family9x() ? 254 : 126, '#');
@@ -127,9 +173,40 @@ TEST(ClsidFromProgId, ParsesWhatFitsLeavesTheRestAloneAndFailsOnlyToRead) {
     EXPECT_EQ(Lookup(progId, Family9x() ? nullptr : &text), Family9x() ? "<E_FAIL>" : kSample);
 }
 
-TEST(CreateObject, UsesTheCachedFactoryUntilTheCountReturnsToZero) {
-    TestServer server(ZV_TEST_SERVER_A);
-    const CLSID clsid = ServedClass(1);
+// Failures before the factory leave no record; then a class's factory, once
+// created, is cached and serves until the count returns to zero.
+TEST(CreateObject, FailuresLeaveNoRecordAndTheCachedFactoryServesUntilTheCountIsZero) {
+    TestServer server(ZV_TEST_SERVER_A), noEntry(ZV_TEST_SERVER_NOENTRY);
+    TempDir dir, other;
+    std::ofstream(dir.file("text.so")) << "not a library\n";
+    // The wide registry read delivers 126 characters, the narrow one 254.
+    const size_t longest = Family9x() ? 254 : 126;
+    const std::string paths[] = {LinkOfLength(dir, server.path, longest),
+                                 LinkOfLength(other, server.path, longest + 1), dir.file("missing.so"),
+                                 dir.file("text.so"), noEntry.path, server.path};
+    for (uint8_t i = 0; i < 6; ++i) ASSERT_EQ(Register(paths[i], ServedClass(i < 5 ? i : kRefusedClassByte)), S_OK);
+    // Registered, but without the server's default value.
+    const std::u16string key = u"CLSID\\" + ClsidText(ServedClass(6)) + u"\\InprocServer32";
+    ASSERT_EQ(ZVAddRegistryEntry(HKEY_CLASSES_ROOT, key.c_str(), u"ThreadingModel", u"Both"), S_OK);
+    ASSERT_EQ(ZVInitializeZCom(), S_OK);
+    const size_t open = zvp::OpenHandleCount();
+    // A path beyond the read; no such file; a file that is no library; no
+    // DllGetClassObject; no server path; not registered at all.
+    ITestObject* object = reinterpret_cast<ITestObject*>(&server);
+    for (uint8_t i : {1, 2, 3, 4, 6, 7}) EXPECT_EQ(Create(ServedClass(i), &object), REGDB_E_CLASSNOTREG);
+    // DllGetClassObject refuses: its status comes back unchanged, and a later
+    // attempt asks again.
+    for (int i = 0; i < 2; ++i) EXPECT_EQ(Create(ServedClass(kRefusedClassByte), &object), CLASS_E_CLASSNOTAVAILABLE);
+    EXPECT_EQ(server.Counts().getClassObject, 2);
+    EXPECT_TRUE(object == reinterpret_cast<ITestObject*>(&server) && zv::ServerCacheCount() == 0);
+    EXPECT_EQ(zvp::OpenHandleCount(), open);  // every library loaded was closed again
+    // The longest path that can be read loads the server, and is recorded.
+    EXPECT_EQ(Create(ServedClass(0)), S_OK);
+    ASSERT_EQ(zv::ServerCacheCount(), 1u);
+    EXPECT_EQ(N(zv::ServerCacheRecord(0)->serverPath), paths[0]);
+    EXPECT_EQ(ZVUninitializeZCom(), S_OK);
+
+    const CLSID clsid = ServedClass(5);
     ASSERT_EQ(Register(server.path, clsid), S_OK);
     ITestObject* first = nullptr;
     ASSERT_EQ(Create(clsid, &first), S_OK);  // creation does not ask for the count
@@ -139,11 +216,11 @@ TEST(CreateObject, UsesTheCachedFactoryUntilTheCountReturnsToZero) {
     // With the registration gone, a second creation still works: it reads no
     // registry value, loads no library and asks for no factory, and makes no
     // AddRef or Release on the factory around CreateInstance.
-    EXPECT_EQ(ZVUnregisterComponent(u"Test.1", ClsidText(clsid).c_str()), S_OK);
+    EXPECT_EQ(ZVUnregisterComponent(u"Test.5", ClsidText(clsid).c_str()), S_OK);
     const size_t handles = zvp::OpenHandleCount();
     EXPECT_EQ(Create(clsid), S_OK);
     const ServerCounts after = server.Counts();
-    EXPECT_TRUE(after.getClassObject == 1 && after.createInstance == 2);
+    EXPECT_TRUE(after.getClassObject == before.getClassObject && after.createInstance == before.createInstance + 1);
     EXPECT_EQ(after.factoryAddRef - before.factoryAddRef + after.factoryRelease - before.factoryRelease, 0);
     EXPECT_EQ(zvp::OpenHandleCount(), handles);
     // A failing CreateInstance comes back unchanged and keeps the record; the
@@ -154,7 +231,7 @@ TEST(CreateObject, UsesTheCachedFactoryUntilTheCountReturnsToZero) {
     EXPECT_EQ(ZVCreateObject(0xDEADBEEF, &clsid, nullptr, &unknownIid, &out), E_NOINTERFACE);
     EXPECT_EQ(out, nullptr);
     EXPECT_EQ(ZVCreateObject(0, &clsid, first, &IID_IUnknown, &out), CLASS_E_NOAGGREGATION);
-    EXPECT_EQ(server.Counts().createInstance, 4);
+    EXPECT_EQ(server.Counts().createInstance, before.createInstance + 3);
     first->Release();
 
     // An unmatched call takes the count below zero and releases nothing.
@@ -171,66 +248,35 @@ TEST(CreateObject, UsesTheCachedFactoryUntilTheCountReturnsToZero) {
                  server.Counts().liveObjects);
 }
 
-TEST(CreateObject, FailuresBeforeTheFactoryLeaveNoRecord) {
-    TestServer server(ZV_TEST_SERVER_A), noEntry(ZV_TEST_SERVER_NOENTRY);
-    TempDir dir, other;
-    std::ofstream(dir.file("text.so")) << "not a library\n";
-    // The wide registry read delivers 126 characters, the narrow one 254.
-    const size_t longest = Family9x() ? 254 : 126;
-    const std::string paths[] = {LinkOfLength(dir, server.path, longest),
-                                 LinkOfLength(other, server.path, longest + 1), dir.file("missing.so"),
-                                 dir.file("text.so"), noEntry.path, server.path};
-    for (uint8_t i = 0; i < 6; ++i) ASSERT_EQ(Register(paths[i], ServedClass(i < 5 ? i : kRefusedClassByte)), S_OK);
-    // Registered, but without the server's default value.
-    const std::u16string key = u"CLSID\\" + ClsidText(ServedClass(6)) + u"\\InprocServer32";
-    ASSERT_EQ(ZVAddRegistryEntry(HKEY_CLASSES_ROOT, key.c_str(), u"ThreadingModel", u"Both"), S_OK);
-    ASSERT_EQ(ZVInitializeZCom(), S_OK);
-    const size_t handles = zvp::OpenHandleCount();
-    // A path beyond the read; no such file; a file that is no library; no
-    // DllGetClassObject; no server path; not registered at all.
-    ITestObject* object = reinterpret_cast<ITestObject*>(&server);
-    for (uint8_t i : {1, 2, 3, 4, 6, 7}) EXPECT_EQ(Create(ServedClass(i), &object), REGDB_E_CLASSNOTREG);
-    // DllGetClassObject refuses: its status comes back unchanged, and a later
-    // attempt asks again.
-    for (int i = 0; i < 2; ++i) EXPECT_EQ(Create(ServedClass(kRefusedClassByte), &object), CLASS_E_CLASSNOTAVAILABLE);
-    EXPECT_EQ(server.Counts().getClassObject, 2);
-    EXPECT_TRUE(object == reinterpret_cast<ITestObject*>(&server) && zv::ServerCacheCount() == 0);
-    EXPECT_EQ(zvp::OpenHandleCount(), handles);  // every library loaded was closed again
-    // The longest path that can be read loads the server, and is recorded.
-    EXPECT_EQ(Create(ServedClass(0)), S_OK);
-    ASSERT_EQ(zv::ServerCacheCount(), 1u);
-    EXPECT_EQ(N(zv::ServerCacheRecord(0)->serverPath), paths[0]);
-    EXPECT_EQ(ZVUninitializeZCom(), S_OK);
-}
-
-namespace {
-
-// The libraries the records hold in the cache test, and what its factories saw.
-ZVHANDLE g_libraries[2];
-std::vector<std::string> g_log;
-
-// A factory for the cache's internal calls: it logs its Release, with the
-// libraries still open at that moment.
-struct LoggingFactory final : IClassFactory {
-    explicit LoggingFactory(int id) : id(id) {}
-    HRESULT QueryInterface(const IID&, void**) override { return E_NOINTERFACE; }
-    ULONG AddRef() override { return 2; }
-    ULONG Release() override {
-        g_log.push_back(std::to_string(id) + (ModuleOpen(g_libraries[0]) ? " A" : "") +
-                        (ModuleOpen(g_libraries[1]) ? " B" : ""));
-        return 0;
+// The server cache finds a class by all sixteen bytes, and its release, when
+// the count returns to zero, takes each factory's one reference in insertion
+// order and closes a record's library after its factory, before the next
+// record.  Every successful initialisation holds one reference of the task
+// allocator.
+TEST(ZComRuntime, CacheReleaseInInsertionOrderAndOneAllocatorReferencePerInitialise) {
+    g_libraries[0] = ZVOpenLibrary(W(ZV_TEST_SERVER_A).c_str());
+    g_libraries[1] = ZVOpenLibrary(W(ZV_TEST_SERVER_B).c_str());
+    std::vector<LoggingFactory> factories;
+    for (int i = 0; i <= 40; ++i) factories.emplace_back(i);
+    EnterCriticalSection(&zv::g_zcomLock);
+    IClassFactory* found = &factories[0];
+    EXPECT_EQ(zv::ServerCacheLookup(ServedClass(0), &found), E_FAIL);  // empty
+    // Forty records, the first two with the libraries (the array grows past
+    // its first size), then a second record of the first class.
+    for (uint8_t i = 0; i <= 40; ++i)
+        EXPECT_EQ(zv::ServerCacheInsert(i < 2 ? g_libraries[i] : nullptr, u"/x.so", ServedClass(i % 40), &factories[i]), S_OK);
+    for (uint8_t i = 0; i < 40; ++i) {
+        EXPECT_EQ(zv::ServerCacheLookup(ServedClass(i), &found), S_OK);
+        EXPECT_EQ(found, &factories[i]);  // the first record of a class wins
     }
-    HRESULT CreateInstance(IUnknown*, const IID&, void**) override { return E_FAIL; }
-    HRESULT LockServer(int32_t) override { return S_OK; }
-    const int id;
-};
-
-}  // namespace
-
-TEST(ZComRuntime, HoldsOneAllocatorReferencePerSuccessfulInitialise) {
-    // A thread initialised for another model: the changed mode passes
-    // through, counted but with no reference taken; the CoUninitialize
-    // matched the thread's own initialisation, so it may choose afresh.
+    // A class that differs in the last byte only is not there.
+    EXPECT_EQ(zv::ServerCacheLookup(ServedClass(40), &found), E_FAIL);
+    EXPECT_EQ(found, &factories[39]);
+    LeaveCriticalSection(&zv::g_zcomLock);
+    // Here the count returns to zero in a thread initialised for another
+    // model: the changed mode passes through, counted but with no reference
+    // taken; the CoUninitialize matched the thread's own initialisation, so
+    // it may choose afresh.
     std::thread([] {
         ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
         EXPECT_EQ(ZVInitializeZCom(), RPC_E_CHANGED_MODE);
@@ -240,6 +286,11 @@ TEST(ZComRuntime, HoldsOneAllocatorReferencePerSuccessfulInitialise) {
         EXPECT_EQ(zv::ZComCount(), 0);
         EXPECT_EQ(CoInitialize(nullptr), S_OK);
     }).join();
+    std::vector<std::string> expected = {"0 A B", "1 B"};
+    for (int i = 2; i <= 40; ++i) expected.push_back(std::to_string(i));
+    EXPECT_EQ(g_log, expected);
+    EXPECT_EQ(zv::ServerCacheCount(), 0u);
+
     ASSERT_EQ(ZVInitializeZCom(), S_OK);
     IMalloc* allocator = zv::ZComTaskAllocator();
     // A second thread's initialisation adds a reference to the same one.
@@ -261,66 +312,6 @@ TEST(ZComRuntime, HoldsOneAllocatorReferencePerSuccessfulInitialise) {
     ASSERT_EQ(ZVInitializeZCom(), S_OK);
     EXPECT_EQ(ZVUninitializeZCom(), S_OK);
     EXPECT_EQ(zv::ZComTaskAllocator(), allocator);
-}
-
-TEST(ServerCache, LooksUpByAllSixteenBytesAndReleasesInInsertionOrder) {
-    g_libraries[0] = ZVOpenLibrary(W(ZV_TEST_SERVER_A).c_str());
-    g_libraries[1] = ZVOpenLibrary(W(ZV_TEST_SERVER_B).c_str());
-    std::vector<LoggingFactory> factories;
-    for (int i = 0; i <= 40; ++i) factories.emplace_back(i);
-    EnterCriticalSection(&zv::g_zcomLock);
-    IClassFactory* found = &factories[0];
-    EXPECT_EQ(zv::ServerCacheLookup(ServedClass(0), &found), E_FAIL);  // empty
-    // Forty records, the first two with the libraries (the array grows past
-    // its first size), then a second record of the first class.
-    for (uint8_t i = 0; i <= 40; ++i) {
-        ZVHANDLE library = i < 2 ? g_libraries[i] : nullptr;
-        EXPECT_EQ(zv::ServerCacheInsert(library, u"/x.so", ServedClass(i % 40), &factories[i]), S_OK);
-    }
-    for (uint8_t i = 0; i < 40; ++i) {
-        EXPECT_EQ(zv::ServerCacheLookup(ServedClass(i), &found), S_OK);
-        EXPECT_EQ(found, &factories[i]);  // the first record of a class wins
-    }
-    // A class that differs in the last byte only is not there.
-    EXPECT_EQ(zv::ServerCacheLookup(ServedClass(40), &found), E_FAIL);
-    EXPECT_EQ(found, &factories[39]);
-    LeaveCriticalSection(&zv::g_zcomLock);
-    // The release takes each factory's one reference in insertion order, and
-    // closes a record's library after its factory, before the next record.
-    ASSERT_EQ(ZVInitializeZCom(), S_OK);
-    EXPECT_EQ(ZVUninitializeZCom(), S_OK);
-    std::vector<std::string> expected = {"0 A B", "1 B"};
-    for (int i = 2; i <= 40; ++i) expected.push_back(std::to_string(i));
-    EXPECT_EQ(g_log, expected);
-    EXPECT_EQ(zv::ServerCacheCount(), 0u);
-}
-
-// Runs body(t) for t below `threads`, each on a thread of its own, all
-// starting together, and waits for them.
-template <class Body>
-static void RunTogether(int threads, Body body) {
-    std::atomic<int> ready{0};
-    std::vector<std::thread> running;
-    for (int t = 0; t < threads; ++t)
-        running.emplace_back([&, t] {
-            for (++ready; ready < threads;) std::this_thread::yield();
-            body(t);
-        });
-    for (std::thread& thread : running) thread.join();
-}
-
-// One round of a worker: the thread's own initialisation and a nested one,
-// an object of *clsid when given, a block, and the two matching calls.
-// False when anything answered wrongly.
-static bool Round(const CLSID* clsid, uint32_t size) {
-    bool right = ZVInitializeZCom() == S_OK && ZVInitializeZCom() == S_FALSE;
-    ITestObject* object = nullptr;
-    if (clsid) right = Create(*clsid, &object) == S_OK && ClsidText(object->ClassId()) == ClsidText(*clsid) && right;
-    if (object) object->Release();
-    void* block = ZVComMalloc(size);
-    ZVComFree(block);
-    right = ZVUninitializeZCom() == S_OK && ZVUninitializeZCom() == S_OK && right;
-    return right && block;
 }
 
 // Many threads create the first and later objects of several classes while

@@ -142,10 +142,7 @@ TEST(RegisterComponent, WritesTheFiveEntriesAndUnregisterRemovesTheirSubtrees) {
     EXPECT_EQ(ZVUnregisterComponent(u"Test.Component", kClass.c_str()), S_OK);
     EXPECT_EQ(Count(u"Test.Component") + Count(kClassKey), -2);
     EXPECT_EQ(ZVUnregisterComponent(u"Test.Component", kClass.c_str()), S_OK);  // not there: all the same
-    EXPECT_EQ(Value(u"CLSID\\" + other + u"\\InprocServer32"), u"/x.so");  // nothing else went
-}
 
-TEST(UnregisterComponent, LeavesAClassNameTooLongForItsBuffer) {
     // The class key buffer holds "CLSID\" and 255 characters: a longer name
     // is not deleted (cut short, it would name the one that fits).  A key
     // name holds 255 characters, so the long texts span two names.
@@ -159,6 +156,7 @@ TEST(UnregisterComponent, LeavesAClassNameTooLongForItsBuffer) {
     EXPECT_EQ(Count(u"CLSID\\" + overlong) + Count(u"CLSID\\" + fits), Family9x() ? -2 : 2);
     EXPECT_EQ(ZVUnregisterComponent(u"Test.Long", fits.c_str()), S_OK);
     EXPECT_EQ(Count(u"CLSID\\" + fits), -1);
+    EXPECT_EQ(Value(u"CLSID\\" + other + u"\\InprocServer32"), u"/x.so");  // nothing else went
 }
 
 TEST(RegisterComponent, RefusesWhatDoesNotFitAndKeepsWhatWasWritten) {

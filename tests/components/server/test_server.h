@@ -9,9 +9,7 @@ namespace zvtest {
 
 // The server serves ServedClass(n) for every n but kRefusedClassByte, for
 // which DllGetClassObject fails with CLASS_E_CLASSNOTAVAILABLE.
-constexpr CLSID ServedClass(uint8_t last) {
-    return CLSID{0x9FBC9096, 0x58C2, 0x4CB1, {0xB6, 0x57, 0x33, 0xDD, 0x52, 0x35, 0xF8, last}};
-}
+constexpr CLSID ServedClass(uint8_t n) { return CLSID{0x9FBC9096, 0x58C2, 0x4CB1, {0xB6, 0x57, 0x33, 0xDD, 0x52, 0x35, 0xF8, n}}; }
 constexpr uint8_t kRefusedClassByte = 0xFF;
 
 // The interface of the objects it creates, which know their class.
@@ -22,9 +20,7 @@ struct ITestObject : public IUnknown { virtual CLSID ClassId() = 0; };
 // DllGetClassObject calls, CreateInstance calls (failing ones included),
 // AddRef and Release calls on factories, and the factories and objects not
 // yet destroyed.
-struct ServerCounts {
-    int32_t getClassObject, createInstance, factoryAddRef, factoryRelease, liveFactories, liveObjects;
-};
+struct ServerCounts { int32_t getClassObject, createInstance, factoryAddRef, factoryRelease, liveFactories, liveObjects; };
 
 }  // namespace zvtest
 
