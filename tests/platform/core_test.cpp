@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/posix/handles.h"
+#include "platform_util.h"
 #include "support.h"
 
 namespace {
@@ -32,15 +33,11 @@ TEST(HandleTable, LooksUpOnlyLiveHandlesOfTheRightKind) {
     ASSERT_NE(event, nullptr);
     EXPECT_NE(event, INVALID_HANDLE_VALUE);
     EXPECT_NE(zvp::LookupHandle(event, zvp::ObjectKind::Event), nullptr);
-    SetLastError(0);
-    EXPECT_EQ(zvp::LookupHandle(event, zvp::ObjectKind::Module), nullptr);
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
+    EXPECT_FAILS(zvp::LookupHandle(event, zvp::ObjectKind::Module), ERROR_INVALID_HANDLE);
 
     // Values that were never handed out are rejected, never dereferenced.
     for (uintptr_t bogus : {uintptr_t(0), uintptr_t(3), uintptr_t(0x12345678), ~uintptr_t(0), uintptr_t(1) << 40}) {
-        SetLastError(0);
-        EXPECT_EQ(zvp::LookupHandle(reinterpret_cast<HANDLE>(bogus), zvp::ObjectKind::Event), nullptr);
-        EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
+        EXPECT_FAILS(zvp::LookupHandle(reinterpret_cast<HANDLE>(bogus), zvp::ObjectKind::Event), ERROR_INVALID_HANDLE);
         EXPECT_EQ(zvp::RemoveHandle(reinterpret_cast<HANDLE>(bogus)), nullptr);
     }
 
@@ -84,9 +81,7 @@ TEST(LastError, IsKeptPerThread) {
 TEST(Version, ChecksTheRecordSizeAndFailsWideCallsOnlyOn9x) {
     OSVERSIONINFOW info = {};
     info.dwOSVersionInfoSize = 148;  // the narrow record's size
-    SetLastError(0);
-    EXPECT_FALSE(GetVersionExW(&info));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_FAILS(GetVersionExW(&info), ERROR_INSUFFICIENT_BUFFER);
     EXPECT_FALSE(GetVersionExW(nullptr));
     info.dwOSVersionInfoSize = 276;
     ASSERT_TRUE(GetVersionExW(&info));
