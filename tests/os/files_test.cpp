@@ -83,7 +83,7 @@ TEST(Files, NarrowPathTakesNamesOf511CharactersAndRefuses512) {
     EXPECT_TRUE(zvtest::Family9x() || Delete(tooLong) != 0);
 }
 
-TEST(FullPath, JoinsTheCurrentDirectoryOnBothPaths) {
+TEST(FullPath, JoinsTheCurrentDirectoryWithinItsBuffers) {
     zvtest::TempDir dir;
     fs::create_directory(dir.file("\xC3\xA9"));
     InDirectory in(dir.file("\xC3\xA9"));
@@ -107,9 +107,7 @@ TEST(FullPath, JoinsTheCurrentDirectoryOnBothPaths) {
         EXPECT_EQ(std::u16string(allocated), expected);
         ZVFree(allocated);
     }
-}
-
-TEST(FullPath, NarrowPathIsBoundedByItsTwoBuffers) {
+    // The narrow path is bounded by its two buffers.
     Width narrow(zv::g_wideCalls, 0);
     ZVWCHAR out[1100];
     const std::string fits = "/" + std::string(200, 'a') + "/" + std::string(200, 'b') + "/" + std::string(108, 'c');
@@ -131,7 +129,7 @@ TEST(Time, TickCountAndLocalTimeComeFromTheSystem) {
     EXPECT_EQ(std::count(&st.wYear, &st.wYear + 8, 0xFFFF), 0);
 }
 
-TEST(Libraries, OpenFindAndCloseOnBothPaths) {
+TEST(Libraries, OpenFindCloseAndNameLimits) {
     for (uint16_t wide : zvtest::CallWidths()) {
         Width width(zv::g_wideCalls, wide);
         ZVHANDLE library = Open(ZV_TEST_LIBRARY_PATH);
@@ -154,9 +152,7 @@ TEST(Libraries, OpenFindAndCloseOnBothPaths) {
         EXPECT_EQ(ZVGetSymbol(bogus, u"ZvTestAdd"), nullptr);
     }
     EXPECT_EQ(ZVCloseEvent(event), 1);  // still an event
-}
-
-TEST(Libraries, NarrowNameLimitsAndSymbolNameLimits) {
+    // Name limits: a library name on the narrow path, a symbol name on both.
     zvtest::TempDir dir;
     const std::string fits = PathOfLength(dir.path(), 259), tooLong = fits + "z";
     fs::copy_file(ZV_TEST_LIBRARY_PATH, fits);

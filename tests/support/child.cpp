@@ -10,7 +10,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 
 extern char** environ;
@@ -40,15 +39,13 @@ void Report(int reportFd, const std::string& line) { dprintf(reportFd, "%s\n", l
 Child::Child(const char* role, const std::string& argument, const std::vector<std::string>& environment) {
     // Everything the child needs is built before fork: between fork and
     // exec only async-signal-safe calls are made.
+    // The child's own variables come first: getenv finds the first of a name.
     std::vector<std::string> variables(environment);
     variables.push_back(std::string("ZVTEST_CHILD_ROLE=") + role);
     variables.push_back("ZVTEST_CHILD_ARG=" + argument);
-    for (char** e = environ; *e; ++e) {
-        auto named = [e](const std::string& v) { return strncmp(*e, v.c_str(), v.find('=') + 1) == 0; };
-        if (std::none_of(variables.begin(), variables.end(), named)) variables.push_back(*e);
-    }
     std::vector<char*> envp;
     for (std::string& v : variables) envp.push_back(&v[0]);
+    for (char** e = environ; *e; ++e) envp.push_back(*e);
     envp.push_back(nullptr);
     char name[] = "zvtest-child";
     char* argv[] = {name, nullptr};

@@ -1,11 +1,13 @@
-// Narrow and wide string functions: the library's own rules (ASCII folding,
-// signed characters, caller-held tokeniser state, 32-bit number parsing).
+// Strings, character-set conversion and raw memory: the library's own rules
+// (ASCII folding, signed characters, caller-held tokeniser state, 32-bit
+// number parsing, the fixed mapping between wide and narrow text).
 #include <gtest/gtest.h>
 #include <string.h>
 
 #include <algorithm>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "support.h"
 #include "zv.h"
@@ -91,8 +93,7 @@ TEST(Strings, CopyAndAppendWriteExactly) {
     ExpectHolds(ZVStrNCpyA(buf, "1234", 4), "1234efg");       // as long as n: no terminator
     ZVWCHAR w[16];
     std::fill(w, w + 16, 0xBEEF);
-    ExpectHolds(ZVStrCpyW(w, u"abc"), u"abc\0\xBEEF");
-    ExpectHolds(ZVStrCatW(w, u"de"), u"abcde\0\xBEEF");
+    ExpectHolds(ZVStrCatW(ZVStrCpyW(w, u"abc"), u"de"), u"abcde\0\xBEEF");
     ExpectHolds(ZVStrNCatW(w, u"fghij", 2), u"abcdefg\0\xBEEF");
     ExpectHolds(ZVStrNCpyW(w, u"xy", 4), u"xy\0\0efg\0\xBEEF");
     ExpectHolds(ZVStrNCpyW(w, u"1234", 4), u"1234efg");
@@ -156,10 +157,8 @@ TEST(Strings, NumberToTextInEveryRadix) {
         ZVWCHAR w[40];
         memset(buf, 'Z', sizeof buf);
         std::fill(w, w + 40, 0xBEEF);
-        EXPECT_EQ(ZVLToStrA(c.value, buf, c.radix), buf);
-        EXPECT_EQ(std::string(buf, strlen(c.text) + 2), std::string(c.text) + '\0' + 'Z');
-        EXPECT_EQ(ZVLToStrW(c.value, w, c.radix), w);
-        EXPECT_EQ(std::u16string(w, strlen(c.text) + 2), W(c.text) + u'\0' + char16_t(0xBEEF));
+        EXPECT_EQ(std::string(ZVLToStrA(c.value, buf, c.radix), strlen(c.text) + 2), std::string(c.text) + '\0' + 'Z');
+        EXPECT_EQ(std::u16string(ZVLToStrW(c.value, w, c.radix), strlen(c.text) + 2), W(c.text) + u'\0' + u'\xBEEF');
     }
 }
 
@@ -169,6 +168,100 @@ TEST(Strings, CharacterClassesKnowOnlyAscii) {
         ASSERT_EQ(ZVIsDigitW(ZVWCHAR(c)), digit) << c;
         ASSERT_EQ(ZVIsAlphaW(ZVWCHAR(c)), alpha) << c;
         ASSERT_TRUE(c > 0xFF || (ZVIsDigitA(char(c)) == digit && ZVIsAlphaA(char(c)) == alpha)) << c;
+    }
+}
+
+using Bytes = std::vector<unsigned char>;
+
+Bytes At(const void* p, size_t length) {
+    const auto* bytes = static_cast<const unsigned char*>(p);
+    return Bytes(bytes, bytes + length);
+}
+
+TEST(Memory, HeapBlocksAndExhaustion) {
+    void* p = ZVReAlloc(nullptr, 64);  // null: a fresh block
+    ASSERT_NE(p, nullptr);
+    memset(p, 0x11, 64);
+    p = ZVReAlloc(p, 4096);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(At(p, 64), Bytes(64, 0x11));
+    // A refused growth keeps the old block (4 GiB may be granted where the
+    // system overcommits); count * size beyond every heap is refused.
+    if (void* grown = ZVReAlloc(p, 0xFFFFFFFFu)) p = grown;
+    EXPECT_EQ(At(p, 64), Bytes(64, 0x11));
+    ZVFree(p);
+    EXPECT_EQ(ZVCalloc(0xFFFFFFFFu, 0xFFFFFFFFu), nullptr);
+    void* z = ZVCalloc(100, 4);
+    EXPECT_EQ(At(z, 400), Bytes(400, 0));
+    ZVFree(z);
+    ZVFree(nullptr);
+}
+
+TEST(Memory, ZeroFillAndCopyTouchExactlyLengthBytes) {
+    // Guards around the area, aligned and not; only the low 8 bits of the fill count.
+    const unsigned char source[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+    for (uint32_t length : {0u, 1u, 3u, 4u, 5u, 7u, 8u, 13u}) {
+        for (int op = 0; op < 6; ++op) {
+            Bytes bytes(length + 16, 0xA5), expected = bytes;
+            const size_t at = 8 + op % 2;
+            if (op < 2) ZVZeroMemory(&bytes[at], length);
+            if (op / 2 == 1) ZVFillMemory(&bytes[at], length, 0x1AB);
+            if (op / 2 == 2) ZVCopyMemory(&bytes[at], source + 3, length);
+            for (uint32_t i = 0; i < length; ++i) expected[at + i] = op < 2 ? 0 : op < 4 ? 0xAB : source[3 + i];
+            EXPECT_EQ(bytes, expected) << "length " << length << " op " << op;
+        }
+    }
+}
+
+TEST(Memory, MoveHandlesOverlapAndCompareIsUnsignedAndExact) {
+    unsigned char up[8] = {1, 2, 3, 4, 5, 6, 7, 8}, down[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    EXPECT_EQ(ZVMoveMemory(up + 1, up, 6), up + 1);
+    EXPECT_EQ(At(up, 8), (Bytes{1, 1, 2, 3, 4, 5, 6, 8}));
+    EXPECT_EQ(ZVMoveMemory(down, down + 2, 6), down);
+    EXPECT_EQ(At(down, 8), (Bytes{3, 4, 5, 6, 7, 8, 7, 8}));
+    // Bytes are unsigned, zero bytes are data, the result is exactly -1, 0
+    // or +1, and length 0 reads nothing.
+    const int32_t compared[][2] = {
+        {ZVCompareMemory("abcd", "abce", 4), -1}, {ZVCompareMemory("abce", "abcd", 4), 1},
+        {ZVCompareMemory("abcd", "abce", 3), 0},  {ZVCompareMemory("\x80", "\x7F", 1), 1},
+        {ZVCompareMemory("\0\0\x01", "\0\0\xFF", 3), -1}, {ZVCompareMemory(nullptr, nullptr, 0), 0}};
+    for (const auto& [result, expected] : compared) EXPECT_EQ(result, expected);
+}
+
+TEST(Conversion, NarrowingKeepsTheLowByteAndWideningSignExtends) {
+    // A unit whose low byte is 0 writes a 0 byte and ends nothing early;
+    // 'Z' and 0xBEEF are guards that must stay.
+    const ZVWCHAR wide[] = {0x0048, 0x0141, 0x00E9, 0xFFE9, 0x007F, 0x0080, 0x0100, u'q', 0};
+    char narrow[10];
+    memset(narrow, 'Z', sizeof narrow);
+    ZVToAnsi(narrow, wide);
+    EXPECT_EQ(std::string(narrow, 10), std::string("HA\xE9\xE9\x7F\x80\0q\0Z", 10));
+    ZVWCHAR back[8];
+    std::fill(back, back + 8, 0xBEEF);
+    ZVFromAnsi(back, narrow);
+    EXPECT_EQ(std::u16string(back, 8), (std::u16string{0x48, 0x41, 0xFFE9, 0xFFE9, 0x7F, 0xFF80, 0, 0xBEEF}));
+    for (auto copy : {&ZVToUnicode, &ZVFromUnicode}) {  // a plain copy, returning the destination
+        std::fill(back, back + 8, 0xBEEF);
+        EXPECT_EQ(std::u16string(copy(back, u"a\uFFE9b"), 5), (std::u16string{u'a', 0xFFE9, u'b', 0, 0xBEEF}));
+    }
+}
+
+TEST(Conversion, NarrowTextSurvivesTheRoundTripExactly) {
+    // Every byte value, at lengths and offsets around the conversion loops'
+    // blocks, in heap blocks of exactly the text's size so that an overrun shows.
+    std::string all;
+    for (int i = 0; i < 4097; ++i) all += char(1 + i % 255);
+    for (size_t length : {0, 1, 3, 15, 16, 31, 32, 33, 63, 64, 65, 255, 256, 4095, 4096, 4097}) {
+        for (size_t offset : {0, 1, 31}) {
+            const std::vector<char> narrow(all.c_str() + all.size() - length, all.c_str() + all.size() + 1);
+            std::vector<char> back(length + 1);
+            std::vector<ZVWCHAR> store(offset + length + 1);
+            ZVWCHAR* wide = store.data() + offset;
+            ZVFromAnsi(wide, narrow.data());
+            for (size_t i = 0; i <= length; ++i) ASSERT_EQ(wide[i], ZVWCHAR(int16_t(int8_t(narrow[i])))) << length;
+            ZVToAnsi(back.data(), wide);
+            ASSERT_EQ(back, narrow) << length << " at " << offset;
+        }
     }
 }
 
