@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <iterator>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "support.h"
@@ -28,8 +29,8 @@ int Sign(int32_t v) { return (v > 0) - (v < 0); }
 TEST(Strings, LengthAndCase) {
     char s[] = "q9z\xE9 aZ{`", raw[3] = {'a', 'b', 'c'};  // the bound stops reading: no terminator needed
     const uint32_t lengths[][2] = {
-        {ZVStrLenA("h\xE9llo"), 5},  {ZVStrLenW(u""), 0},          {ZVStrNLenA(raw, 3), 3},  {ZVStrNLenA("hello", 0), 0},
-        {ZVStrNLenA("hello", 3), 3}, {ZVStrNLenA("hello", 9), 5}, {ZVStrNLenA("", 7), 0},   {ZVStrNLenW(u"hello", 5), 5},
+        {ZVStrLenA("h\xE9llo"), 5},  {ZVStrLenW(u""), 0},          {ZVStrNLenA(raw, 3), 3}, {ZVStrNLenA("hello", 0), 0},
+        {ZVStrNLenA("hello", 3), 3}, {ZVStrNLenA("hello", 9), 5}, {ZVStrNLenA("", 7), 0},  {ZVStrNLenW(u"hello", 5), 5},
         {ZVStrNLenW(u"hello", 4), 4}};
     for (const auto& [length, expected] : lengths) EXPECT_EQ(length, expected);
     EXPECT_EQ(ZVStrUprA(s), s);
@@ -44,20 +45,16 @@ TEST(Strings, Comparisons) {
     // ZVStrICmpA folds only A-Z, takes bytes as signed and gives the
     // difference.  The wide pair, given the text widened unit per byte,
     // compares unsigned units and folds ASCII letters to lower case.
-    const struct {
-        const char *a, *b;
-        int32_t cmp, icmp, wideCmp, wideICmp;
-    } cases[] = {
+    const std::tuple<const char*, const char*, int32_t, int32_t, int, int> cases[] = {
         {"abc", "abc", 0, 0, 0, 0},   {"a", "z", -1, -25, -1, -1},       {"ab", "abc", -1, -'c', -1, -1},
         {"Key", "KEY", 1, 0, 1, 0},   {"a", "", 1, 0x61, 1, 1},          {"ABC", "abd", -1, -1, -1, -1},
         {"_", "A", 1, -2, 1, -1},     {"x\x80", "x\x7F", 1, -255, 1, 1}, {"\xE9", "a", 1, -120, 1, 1},
-        {"x\xE9", "x", 1, -23, 1, 1}, {"\xC9", "\xE9", -1, -32, -1, -1},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(ZVStrCmpA(c.a, c.b), c.cmp) << c.a << " " << c.b;
-        EXPECT_EQ(ZVStrICmpA(c.a, c.b), c.icmp) << c.a << " " << c.b;
-        EXPECT_EQ(Sign(ZVStrCmpW(W(c.a).c_str(), W(c.b).c_str())), c.wideCmp) << c.a << " " << c.b;
-        EXPECT_EQ(Sign(ZVStrICmpW(W(c.a).c_str(), W(c.b).c_str())), c.wideICmp) << c.a << " " << c.b;
+        {"x\xE9", "x", 1, -23, 1, 1}, {"\xC9", "\xE9", -1, -32, -1, -1}};
+    for (const auto& [a, b, cmp, icmp, wideCmp, wideICmp] : cases) {
+        EXPECT_EQ(ZVStrCmpA(a, b), cmp) << a << " " << b;
+        EXPECT_EQ(ZVStrICmpA(a, b), icmp) << a << " " << b;
+        EXPECT_EQ(Sign(ZVStrCmpW(W(a).c_str(), W(b).c_str())), wideCmp) << a << " " << b;
+        EXPECT_EQ(Sign(ZVStrICmpW(W(a).c_str(), W(b).c_str())), wideICmp) << a << " " << b;
     }
     // Bounded: ZVStrNICmpA gives the difference of the last pair compared.
     const ZVWCHAR high[] = {0xFFE9, 0};
@@ -146,19 +143,17 @@ TEST(Strings, ParsingNumbersInBothWidths) {
 }
 
 TEST(Strings, NumberToTextInEveryRadix) {
-    const struct {
-        int32_t value, radix;
-        const char* text;
-    } cases[] = {{0, 10, "0"}, {-1, 10, "-1"}, {-1, 16, "ffffffff"}, {5, 2, "101"}, {-1, 36, "1z141z3"},
-                 {-8, 8, "37777777770"}, {INT32_MIN, 10, "-2147483648"}, {INT32_MIN, 36, "zik0zk"},
-                 {INT32_MIN, 2, "10000000000000000000000000000000"}, {123, 1, ""}, {123, 37, ""}};
-    for (const auto& c : cases) {
+    const std::tuple<int32_t, int32_t, const char*> cases[] = {
+        {0, 10, "0"}, {-1, 10, "-1"}, {-1, 16, "ffffffff"}, {5, 2, "101"}, {-1, 36, "1z141z3"}, {-8, 8, "37777777770"},
+        {INT32_MIN, 10, "-2147483648"}, {INT32_MIN, 36, "zik0zk"}, {INT32_MIN, 2, "10000000000000000000000000000000"},
+        {123, 1, ""}, {123, 37, ""}};
+    for (const auto& [value, radix, text] : cases) {
         char buf[40];  // a guard after the text proves how much was written
         ZVWCHAR w[40];
         memset(buf, 'Z', sizeof buf);
         std::fill(w, w + 40, 0xBEEF);
-        EXPECT_EQ(std::string(ZVLToStrA(c.value, buf, c.radix), strlen(c.text) + 2), std::string(c.text) + '\0' + 'Z');
-        EXPECT_EQ(std::u16string(ZVLToStrW(c.value, w, c.radix), strlen(c.text) + 2), W(c.text) + u'\0' + u'\xBEEF');
+        EXPECT_EQ(std::string(ZVLToStrA(value, buf, radix), strlen(text) + 2), std::string(text) + '\0' + 'Z');
+        EXPECT_EQ(std::u16string(ZVLToStrW(value, w, radix), strlen(text) + 2), W(text) + u'\0' + u'\xBEEF');
     }
 }
 

@@ -23,6 +23,14 @@ namespace {
 
 using Width = zvtest::ScopedValue<uint16_t>;
 
+// Waits for a thread to end and gives its exit code.
+DWORD ExitCodeOf(ZVHANDLE thread) {
+    DWORD code = 0;
+    EXPECT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
+    EXPECT_TRUE(GetExitCodeThread(thread, &code));
+    return code;
+}
+
 TEST(Events, CreateOpenSignalAndStageNames) {
     for (uint16_t wide : zvtest::CallWidths()) {
         Width width(zv::g_wideCalls, wide);
@@ -149,9 +157,7 @@ TEST(Mutex, BlockedAcquirerIsHandedTheMutexAndCannotBeOvertaken) {
         EXPECT_EQ(TryElsewhere(mutex), 0);
         EXPECT_EQ(ZVTryAcquireMutex(mutex), 0);
         ASSERT_EQ(ZVResumeThread(waiter), 1u);
-        ASSERT_EQ(WaitForSingleObject(waiter, INFINITE), WAIT_OBJECT_0);
-        DWORD code = 0;
-        EXPECT_TRUE(GetExitCodeThread(waiter, &code) && code == 1);
+        EXPECT_EQ(ExitCodeOf(waiter), 1u);
         EXPECT_EQ(Read(mutex), kFree);
         EXPECT_NE(ZVCloseThreadHandle(waiter), 0);
         EXPECT_EQ(ZVCloseMutex(mutex), 1);
@@ -229,13 +235,6 @@ uint32_t ZV_STDCALL Exit(void*) { ZVExitThread(0xABCD); }
 bool Moves() {
     const long before = g_count;
     return zvtest::WaitUntil([&] { return g_count != before; }, 10);
-}
-
-DWORD ExitCodeOf(ZVHANDLE thread) {
-    DWORD code = 0;
-    EXPECT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
-    EXPECT_TRUE(GetExitCodeThread(thread, &code));
-    return code;
 }
 
 TEST(Threads, RunSuspendResumeExitAndTerminate) {

@@ -58,7 +58,9 @@ inline bool Family9x() {
 
 // The settings of the wide-call switch this family has: narrow always,
 // wide on the NT family.
-inline std::vector<uint16_t> CallWidths() { return Family9x() ? std::vector<uint16_t>{0} : std::vector<uint16_t>{0, 1}; }
+inline std::vector<uint16_t> CallWidths() {
+    return Family9x() ? std::vector<uint16_t>{0} : std::vector<uint16_t>{0, 1};
+}
 
 // Gives a variable another value for one scope.
 template <class T>
