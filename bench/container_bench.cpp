@@ -17,6 +17,7 @@
 #include <atomic>
 #include <list>
 #include <mutex>
+#include <thread>
 
 #include "bench_support.h"
 #include "zv.h"
@@ -78,11 +79,21 @@ class AllocationCounter {
 
 // The pooled container: a new object (its data area written), inserted at
 // the tail, the head removed.  CCL calls take only the list lock; LC calls
-// take the container lock around each call as well.
-template <bool kLC>
+// take the container lock around each call as well.  With kShared, another
+// thread has used the container once before the run, which takes its locks
+// out of the reservation of a single user (see docs/platform-layer.md).
+template <bool kLC, bool kShared = false>
 void BM_PooledContainer(benchmark::State& state) {
     ZVContainer* c = ZVCreateContainerEx(nullptr, nullptr, kObjectSize, 64, 1024);
     for (int i = 0; i < kQueueDepth; ++i) ZVContainerInsertObjCCL(c, 0, ZVContainerNewObj(c, nullptr), ZV_CONTAINER_LAST);
+    if (kShared) {
+        std::thread([c] {
+            uint32_t token = 0;
+            ZVContainerLock(c, &token);  // both the container and the list lock
+            benchmark::DoNotOptimize(ZVContainerObjCount(c));
+            ZVContainerUnlock(c, token);
+        }).join();
+    }
     uint64_t payload = 0;
     {
         AllocationCounter count(state);
@@ -197,6 +208,7 @@ void BM_FindByHandleAndLockUnlock(benchmark::State& state) {
 
 BENCHMARK(BM_PooledContainer<false>)->Name("Steady/PooledContainer_CCL");
 BENCHMARK(BM_PooledContainer<true>)->Name("Steady/PooledContainer_LC");
+BENCHMARK(BM_PooledContainer<false, true>)->Name("Steady/PooledContainer_CCL_AfterSecondUser");
 BENCHMARK(BM_StdListMutex<true>)->Name("Steady/StdListMutex_PayloadBlock");
 BENCHMARK(BM_StdListMutex<false>)->Name("Steady/StdListMutex_PointerOnly");
 BENCHMARK(BM_FindAndLockUnlock)->Name("Lookup1000/FindAndLockUnlock_Match");

@@ -236,9 +236,12 @@ DWORD ResumeThread(HANDLE thread);
 BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode);
 HANDLE GetCurrentThread(void);
 /* Inline, as it sits on the fast path of every lock: a read of the id that
- * threads.cpp caches per thread, asking the kernel only the first time. */
+ * threads.cpp caches per thread, asking the kernel only the first time.  The
+ * initial-exec model makes that read one instruction in the shared library
+ * too, instead of a call into the dynamic linker; four bytes of static TLS
+ * are there even for a library that is opened late. */
 namespace zvp {
-extern __thread DWORD t_threadId;
+extern __thread DWORD t_threadId __attribute__((tls_model("initial-exec")));
 DWORD FetchCurrentThreadId(void);
 }  // namespace zvp
 inline DWORD GetCurrentThreadId(void) {

@@ -18,12 +18,10 @@
 namespace ctest {
 
 inline ZVContainerObj* const kNoObj = static_cast<ZVContainerObj*>(ZV_INVALID_HANDLE);
-inline ZVContainer* const kNoContainer = static_cast<ZVContainer*>(ZV_INVALID_HANDLE);
 
 // Storage for a dynamic container's record, pointer-aligned.
 struct alignas(16) Storage {
     unsigned char bytes[sizeof(ZVContainer)];
-    void* get() { return bytes; }
 };
 
 // A pooled slot's data area is not aligned: values go in and out by copy.
@@ -39,31 +37,34 @@ inline int Get(const void* area) {
 inline std::vector<ZVContainerObj*> Objects(ZVContainer* c) {
     std::vector<ZVContainerObj*> out;
     ZVContainerObj* prev = nullptr;
-    for (ZVContainerObj* o = c->head; o; o = o->next) {
+    for (ZVContainerObj* o = c->head; o && out.size() <= c->count; prev = o, o = o->next) {
         EXPECT_EQ(FIELD(o->prev), prev);
         out.push_back(o);
-        prev = o;
-        if (out.size() > c->count + 1) break;
     }
     EXPECT_EQ(FIELD(c->tail), prev);
     EXPECT_EQ(out.size(), size_t(c->count));
     return out;
 }
 
-// The values held by the objects of a pooled container, head to tail.
+// The ints held by a pooled container's objects, head to tail.
 inline std::vector<int> Values(ZVContainer* c) {
     std::vector<int> out;
     for (ZVContainerObj* o : Objects(c)) out.push_back(Get(o->data));
     return out;
 }
 
-// A new pooled object holding `value`, inserted with `position`.
-inline ZVContainerObj* Add(ZVContainer* c, int value, uint32_t position = ZV_CONTAINER_LAST) {
+// A new pooled object holding `value`, not inserted.
+inline ZVContainerObj* New(ZVContainer* c, int value) {
     void* area = nullptr;
     ZVContainerObj* o = ZVContainerNewObjEx(c, nullptr, &area);
-    if (o == kNoObj) return o;
-    Put(area, value);
-    return ZVContainerInsertObjLC(c, o, position);
+    if (o != kNoObj) Put(area, value);
+    return o;
+}
+
+// The same, inserted with `position`.
+inline ZVContainerObj* Add(ZVContainer* c, int value, uint32_t position = ZV_CONTAINER_LAST) {
+    ZVContainerObj* o = New(c, value);
+    return o == kNoObj ? o : ZVContainerInsertObjLC(c, o, position);
 }
 
 // Match function of pooled containers holding ints: the key is the int.

@@ -1,10 +1,8 @@
-// The platform layer's core: handle table, last error, version and system
-// information, critical sections, interlocked operations, name conversions.
+// The platform layer's core: handle table, last error, version, name
+// conversions.
 #include <gtest/gtest.h>
-#include <sched.h>
 
 #include <atomic>
-#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -32,18 +30,14 @@ TEST(HandleTable, LooksUpOnlyLiveHandlesOfTheRightKind) {
     int destroyed = 0;
     HANDLE event = zvp::InsertHandle(std::make_shared<Dummy>(zvp::ObjectKind::Event, &destroyed));
     ASSERT_NE(event, nullptr);
-    EXPECT_EQ(reinterpret_cast<uintptr_t>(event) % 4, 0u);
     EXPECT_NE(event, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(zvp::OpenHandleCount(), before + 1);
     EXPECT_NE(zvp::LookupHandle(event, zvp::ObjectKind::Event), nullptr);
-
     SetLastError(0);
     EXPECT_EQ(zvp::LookupHandle(event, zvp::ObjectKind::Module), nullptr);
     EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
 
     // Values that were never handed out are rejected, never dereferenced.
-    for (uintptr_t bogus : {uintptr_t(0), uintptr_t(3), uintptr_t(0x12345678), ~uintptr_t(0),
-                            ~uintptr_t(1), uintptr_t(1) << 40}) {
+    for (uintptr_t bogus : {uintptr_t(0), uintptr_t(3), uintptr_t(0x12345678), ~uintptr_t(0), uintptr_t(1) << 40}) {
         SetLastError(0);
         EXPECT_EQ(zvp::LookupHandle(reinterpret_cast<HANDLE>(bogus), zvp::ObjectKind::Event), nullptr);
         EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
@@ -53,24 +47,12 @@ TEST(HandleTable, LooksUpOnlyLiveHandlesOfTheRightKind) {
     // A removed handle is dead; its object lives while someone holds it.
     auto held = zvp::RemoveHandle(event);
     ASSERT_NE(held, nullptr);
-    EXPECT_EQ(destroyed, 0);
     EXPECT_EQ(zvp::LookupHandle(event, zvp::ObjectKind::Event), nullptr);
     EXPECT_EQ(zvp::RemoveHandle(event), nullptr);
+    EXPECT_EQ(destroyed, 0);
     held.reset();
     EXPECT_EQ(destroyed, 1);
     EXPECT_EQ(zvp::OpenHandleCount(), before);
-}
-
-TEST(HandleTable, ReusesTheLowestFreeSlot) {
-    HANDLE a = zvp::InsertHandle(std::make_shared<Dummy>(zvp::ObjectKind::Module));
-    HANDLE b = zvp::InsertHandle(std::make_shared<Dummy>(zvp::ObjectKind::Module));
-    HANDLE c = zvp::InsertHandle(std::make_shared<Dummy>(zvp::ObjectKind::Module));
-    zvp::RemoveHandle(c);
-    zvp::RemoveHandle(a);
-    HANDLE again = zvp::InsertHandle(std::make_shared<Dummy>(zvp::ObjectKind::Module));
-    EXPECT_EQ(again, a);
-    zvp::RemoveHandle(again);
-    zvp::RemoveHandle(b);
 }
 
 TEST(HandleTable, ConcurrentInsertLookupRemoveStaysConsistent) {
@@ -99,168 +81,25 @@ TEST(LastError, IsKeptPerThread) {
     EXPECT_EQ(GetLastError(), 1234u);
 }
 
-TEST(Version, ReportsTheEmulatedFamilyAndChecksTheSize) {
+TEST(Version, ChecksTheRecordSizeAndFailsWideCallsOnlyOn9x) {
     OSVERSIONINFOW info = {};
-    info.dwOSVersionInfoSize = 276;
-    ASSERT_TRUE(GetVersionExW(&info));
-    EXPECT_EQ(info.dwPlatformId, DWORD(zvtest::Family9x() ? VER_PLATFORM_WIN32_WINDOWS
-                                                          : VER_PLATFORM_WIN32_NT));
-    EXPECT_EQ(zvp::IsFamily9x(), zvtest::Family9x());
-
     info.dwOSVersionInfoSize = 148;  // the narrow record's size
     SetLastError(0);
     EXPECT_FALSE(GetVersionExW(&info));
     EXPECT_EQ(GetLastError(), DWORD(ERROR_INSUFFICIENT_BUFFER));
     EXPECT_FALSE(GetVersionExW(nullptr));
-}
+    info.dwOSVersionInfoSize = 276;
+    ASSERT_TRUE(GetVersionExW(&info));
+    EXPECT_EQ(info.dwPlatformId, DWORD(zvtest::Family9x() ? VER_PLATFORM_WIN32_WINDOWS : VER_PLATFORM_WIN32_NT));
 
-TEST(Version, WideCallsFailOnlyOnThe9xFamily) {
     SetLastError(0);
     EXPECT_EQ(zvp::WideCallUnavailable(), zvtest::Family9x());
     EXPECT_EQ(GetLastError(), DWORD(zvtest::Family9x() ? ERROR_CALL_NOT_IMPLEMENTED : 0));
 }
 
-TEST(SystemInfo, CountsTheProcessorsThisProcessMayRunOn) {
-    cpu_set_t allowed;
-    ASSERT_EQ(sched_getaffinity(0, sizeof(allowed), &allowed), 0);
-    SYSTEM_INFO info;
-    GetSystemInfo(&info);
-    EXPECT_EQ(info.dwNumberOfProcessors, DWORD(CPU_COUNT(&allowed)));
-    EXPECT_GT(info.dwPageSize, 0u);
-
-    cpu_set_t one;
-    CPU_ZERO(&one);
-    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
-        if (CPU_ISSET(cpu, &allowed)) {
-            CPU_SET(cpu, &one);
-            break;
-        }
-    }
-    ASSERT_EQ(sched_setaffinity(0, sizeof(one), &one), 0);
-    GetSystemInfo(&info);
-    sched_setaffinity(0, sizeof(allowed), &allowed);
-    EXPECT_EQ(info.dwNumberOfProcessors, 1u);
-}
-
-TEST(CriticalSection, IsRecursiveForItsOwnerAndExcludesOthers) {
-    CRITICAL_SECTION section;
-    InitializeCriticalSection(&section);
-    EnterCriticalSection(&section);
-    EXPECT_TRUE(TryEnterCriticalSection(&section));
-    EnterCriticalSection(&section);
-    EXPECT_EQ(section.RecursionCount, 3);
-
-    auto otherCanEnter = [&] {
-        bool entered = false;
-        std::thread([&] {
-            entered = TryEnterCriticalSection(&section);
-            if (entered) LeaveCriticalSection(&section);
-        }).join();
-        return entered;
-    };
-    EXPECT_FALSE(otherCanEnter());
-    LeaveCriticalSection(&section);
-    LeaveCriticalSection(&section);
-    EXPECT_FALSE(otherCanEnter());
-    LeaveCriticalSection(&section);
-    EXPECT_TRUE(otherCanEnter());
-
-    // A leave by a thread that does not own the section changes nothing.
-    EnterCriticalSection(&section);
-    std::thread([&] { LeaveCriticalSection(&section); }).join();
-    EXPECT_FALSE(otherCanEnter());
-    LeaveCriticalSection(&section);
-    DeleteCriticalSection(&section);
-}
-
-TEST(CriticalSection, BlockedThreadEntersWhenTheOwnerLeaves) {
-    CRITICAL_SECTION section;
-    InitializeCriticalSection(&section);
-    EnterCriticalSection(&section);
-    std::atomic<bool> entered{false};
-    std::thread waiter([&] {
-        EnterCriticalSection(&section);
-        entered = true;
-        LeaveCriticalSection(&section);
-    });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_FALSE(entered.load());
-    LeaveCriticalSection(&section);
-    waiter.join();
-    EXPECT_TRUE(entered.load());
-    DeleteCriticalSection(&section);
-}
-
-TEST(CriticalSectionStress, ManyThreadsKeepMutualExclusion) {
-    CRITICAL_SECTION section;
-    InitializeCriticalSection(&section);
-    long counter = 0;  // plain: only the section protects it
-    int inside = 0;
-    std::atomic<int> overlaps{0};
-    const int kThreads = 8, kRounds = 20000;
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&] {
-            for (int i = 0; i < kRounds; ++i) {
-                EnterCriticalSection(&section);
-                EnterCriticalSection(&section);  // recursion on the fast path
-                if (++inside != 1) ++overlaps;
-                ++counter;
-                --inside;
-                LeaveCriticalSection(&section);
-                LeaveCriticalSection(&section);
-            }
-        });
-    }
-    for (auto& thread : threads) thread.join();
-    EXPECT_EQ(overlaps.load(), 0);
-    EXPECT_EQ(counter, long(kThreads) * kRounds);
-    EXPECT_EQ(section.LockCount, 0);
-    DeleteCriticalSection(&section);
-}
-
-TEST(Interlocked, OperationsReturnWin32sValuesAndAreAtomic) {
-    LONG value = -1;
-    EXPECT_EQ(InterlockedIncrement(&value), 0);
-    EXPECT_EQ(InterlockedDecrement(&value), -1);
-    EXPECT_EQ(InterlockedExchange(&value, 42), -1);
-    EXPECT_EQ(value, 42);
-    EXPECT_EQ(InterlockedCompareExchange(&value, 7, 41), 42);
-    EXPECT_EQ(value, 42);
-    EXPECT_EQ(InterlockedCompareExchange(&value, 7, 42), 42);
-    EXPECT_EQ(value, 7);
-    EXPECT_EQ(InterlockedExchangeAdd(&value, 3), 7);
-    EXPECT_EQ(value, 10);
-
-    LONG shared = 0;
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 8; ++t)
-        threads.emplace_back([&] {
-            for (int i = 0; i < 10000; ++i) {
-                InterlockedIncrement(&shared);
-                InterlockedIncrement(&shared);
-                InterlockedDecrement(&shared);
-            }
-        });
-    for (auto& thread : threads) thread.join();
-    EXPECT_EQ(shared, 80000);
-}
-
-TEST(ThreadId, IsTheKernelsIdAndDiffersBetweenThreads) {
-    DWORD mine = GetCurrentThreadId();
-    EXPECT_NE(mine, 0u);
-    EXPECT_EQ(GetCurrentThreadId(), mine);
-    DWORD other = 0;
-    std::thread([&] { other = GetCurrentThreadId(); }).join();
-    EXPECT_NE(other, 0u);
-    EXPECT_NE(other, mine);
-}
-
 TEST(NameConversion, WideAndNarrowNamesBecomeTheSameUtf8) {
     EXPECT_EQ(zvp::Latin1ToUtf8("caf\xE9"), "caf\xC3\xA9");
-    EXPECT_EQ(zvp::Utf16ToUtf8(u"caf\u00E9"), "caf\xC3\xA9");
-    EXPECT_EQ(zvp::Utf16ToUtf8(u"\u20AC"), "\xE2\x82\xAC");
-    EXPECT_EQ(zvp::Utf16ToUtf8(u"\U0001F600"), "\xF0\x9F\x98\x80");
+    EXPECT_EQ(zvp::Utf16ToUtf8(u"caf\u00E9 \u20AC \U0001F600"), "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80");
     // Unpaired surrogates cannot reach the file system as they are.
     const char16_t lone[] = {u'a', char16_t(0xD800), u'b', char16_t(0xDC00), 0};
     EXPECT_EQ(zvp::Utf16ToUtf8(lone), "a\xEF\xBF\xBD" "b\xEF\xBF\xBD");

@@ -18,124 +18,69 @@ std::string Read(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-void Write(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-bool Exists(const std::string& path) {
-    struct stat info;
-    return lstat(path.c_str(), &info) == 0;
-}
-
 }  // namespace
 
 TEST(CrtFiles, FsopenTakesLatin1NamesAndWindowsModes) {
     zvtest::TempDir dir;
     // "caf\xE9" in the ANSI code page is "café" on the host, in UTF-8.
     const std::string narrow = dir.path() + "/caf\xE9.txt";
-    FILE* file = _fsopen(narrow.c_str(), "wt", _SH_DENYNO);
-    ASSERT_NE(file, nullptr);
-    fputs("one\n", file);
-    fclose(file);
-    EXPECT_EQ(Read(dir.path() + "/caf\xC3\xA9.txt"), "one\n");
-
-    file = _fsopen(narrow.c_str(), "a+b", _SH_DENYNO);  // appends, also reads
-    ASSERT_NE(file, nullptr);
-    fputs("two\n", file);
-    fseek(file, 0, SEEK_SET);
-    char line[8] = {};
-    EXPECT_NE(fgets(line, sizeof(line), file), nullptr);
-    EXPECT_STREQ(line, "one\n");
-    fclose(file);
-    EXPECT_EQ(Read(dir.path() + "/caf\xC3\xA9.txt"), "one\ntwo\n");
-
-    file = _fsopen(narrow.c_str(), "r", _SH_DENYNO);
-    ASSERT_NE(file, nullptr);
-    fclose(file);
-}
-
-TEST(CrtFiles, FsopenRefusesDirectoriesMissingFilesAndBadModes) {
-    zvtest::TempDir dir;
-    errno = 0;
-    EXPECT_EQ(_fsopen(dir.path().c_str(), "r", _SH_DENYNO), nullptr);
-    EXPECT_EQ(errno, EACCES);  // a directory is no file, as on Windows
-    errno = 0;
-    EXPECT_EQ(_fsopen(dir.path().c_str(), "a", _SH_DENYNO), nullptr);
-    EXPECT_NE(errno, 0);
-    errno = 0;
-    EXPECT_EQ(_fsopen((dir.path() + "/missing").c_str(), "r", _SH_DENYNO), nullptr);
-    EXPECT_EQ(errno, ENOENT);
-    EXPECT_EQ(_fsopen((dir.path() + "/no/dir/x").c_str(), "w", _SH_DENYNO), nullptr);
-    errno = 0;
-    EXPECT_EQ(_fsopen("", "r", _SH_DENYNO), nullptr);
-    EXPECT_EQ(errno, ENOENT);
-    errno = 0;
-    EXPECT_EQ(_fsopen((dir.path() + "/x").c_str(), "x", _SH_DENYNO), nullptr);
-    EXPECT_EQ(errno, EINVAL);
-    EXPECT_EQ(_fsopen(nullptr, "r", _SH_DENYNO), nullptr);
-    EXPECT_EQ(_fsopen((dir.path() + "/x").c_str(), nullptr, _SH_DENYNO), nullptr);
-    EXPECT_FALSE(Exists(dir.path() + "/x"));
-}
-
-TEST(CrtFiles, MoveFileRenamesButNeverReplaces) {
-    zvtest::TempDir dir;
-    const std::string a = dir.path() + "/a", b = dir.path() + "/b";
-    Write(a, "A");
-    EXPECT_TRUE(MoveFileA(a.c_str(), b.c_str()));
-    EXPECT_FALSE(Exists(a));
-    EXPECT_EQ(Read(b), "A");
-
-    Write(a, "A2");
-    SetLastError(0);
-    EXPECT_FALSE(MoveFileA(a.c_str(), b.c_str()));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_ALREADY_EXISTS));
-    EXPECT_EQ(Read(b), "A");
-
-    SetLastError(0);
-    EXPECT_FALSE(MoveFileA((dir.path() + "/missing").c_str(), (dir.path() + "/c").c_str()));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
-    SetLastError(0);
-    EXPECT_FALSE(MoveFileA(a.c_str(), (dir.path() + "/no/dir/c").c_str()));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_PATH_NOT_FOUND));
-    SetLastError(0);
-    EXPECT_FALSE(MoveFileA(nullptr, b.c_str()));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
-    SetLastError(0);
-    EXPECT_FALSE(MoveFileA("", b.c_str()));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_PATH_NOT_FOUND));
-
-    // Latin-1 names reach the host as UTF-8.
-    EXPECT_TRUE(MoveFileA(a.c_str(), (dir.path() + "/\xE9").c_str()));
-    EXPECT_EQ(Read(dir.path() + "/\xC3\xA9"), "A2");
-}
-
-TEST(CrtFiles, MoveFileExReplacesFilesButNotDirectoriesOnNtOnly) {
-    zvtest::TempDir dir;
-    const std::string a = dir.path() + "/a", b = dir.path() + "/b";
-    Write(a, "new");
-    Write(b, "old");
-    if (zvtest::Family9x()) {
-        SetLastError(0);
-        EXPECT_FALSE(MoveFileExA(a.c_str(), b.c_str(), MOVEFILE_REPLACE_EXISTING));
-        EXPECT_EQ(GetLastError(), DWORD(ERROR_CALL_NOT_IMPLEMENTED));
-        EXPECT_EQ(Read(b), "old");
-        return;
+    for (const char* mode : {"wt", "a+b"}) {  // the second appends, and also reads
+        FILE* file = _fsopen(narrow.c_str(), mode, _SH_DENYNO);
+        ASSERT_NE(file, nullptr) << mode;
+        fputs(mode, file);
+        fseek(file, 0, SEEK_SET);
+        EXPECT_EQ(fgetc(file), mode[1] == 't' ? EOF : 'w') << mode;
+        fclose(file);
     }
-    SetLastError(0);
-    EXPECT_FALSE(MoveFileExA(a.c_str(), b.c_str(), 0));  // no flag: as MoveFileA
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_ALREADY_EXISTS));
-    EXPECT_TRUE(MoveFileExA(a.c_str(), b.c_str(), MOVEFILE_REPLACE_EXISTING));
-    EXPECT_FALSE(Exists(a));
-    EXPECT_EQ(Read(b), "new");
+    EXPECT_EQ(Read(dir.path() + "/caf\xC3\xA9.txt"), "wta+b");
 
-    // An empty directory in the way is not replaced.
-    ASSERT_EQ(mkdir((dir.path() + "/d").c_str(), 0755), 0);
-    SetLastError(0);
-    EXPECT_FALSE(MoveFileExA(b.c_str(), (dir.path() + "/d").c_str(), MOVEFILE_REPLACE_EXISTING));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
-    EXPECT_EQ(Read(b), "new");
+    const std::string missing = dir.path() + "/missing", nested = missing + "/x", x = dir.path() + "/x";
+    for (auto [name, mode, error] :
+         {std::tuple<const char*, const char*, int>{dir.path().c_str(), "r", EACCES},  // a directory, as on Windows
+          {missing.c_str(), "r", ENOENT}, {"", "r", ENOENT}, {nested.c_str(), "w", ENOENT},
+          {x.c_str(), "x", EINVAL}, {nullptr, "r", EINVAL}, {x.c_str(), nullptr, EINVAL}}) {
+        errno = 0;
+        EXPECT_EQ(_fsopen(name, mode, _SH_DENYNO), nullptr) << name << " " << mode;
+        EXPECT_EQ(errno, error) << name << " " << mode;
+    }
+    struct stat info;
+    EXPECT_NE(lstat(x.c_str(), &info), 0);
+}
 
-    SetLastError(0);
-    EXPECT_FALSE(MoveFileExA(b.c_str(), a.c_str(), 0x8 /* MOVEFILE_WRITE_THROUGH */));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
+TEST(CrtFiles, MovesRenameButReplaceOnlyFilesAndOnlyOnNt) {
+    zvtest::TempDir dir;
+    const std::string a = dir.file("a"), b = dir.file("b"), missing = dir.file("missing");
+    std::ofstream(a) << "new";
+    std::ofstream(b) << "old";
+    ASSERT_EQ(mkdir(dir.file("d").c_str(), 0700), 0);
+    struct {
+        const char* from;
+        std::string to;
+        DWORD flags, error;
+    } failures[] = {
+        {a.c_str(), b, 0, ERROR_ALREADY_EXISTS},  // never replaces without the flag
+        {missing.c_str(), dir.file("c"), 0, ERROR_FILE_NOT_FOUND},
+        {a.c_str(), dir.file("no/dir/c"), 0, ERROR_PATH_NOT_FOUND},
+        {nullptr, b, 0, ERROR_INVALID_PARAMETER},
+        {"", b, 0, ERROR_PATH_NOT_FOUND},
+        {a.c_str(), dir.file("d"), MOVEFILE_REPLACE_EXISTING, ERROR_ACCESS_DENIED},  // an empty directory stays
+        {a.c_str(), b, 0x8 /* MOVEFILE_WRITE_THROUGH */, ERROR_INVALID_PARAMETER},
+    };
+    for (const auto& f : failures) {
+        SetLastError(0);
+        EXPECT_FALSE(f.flags ? MoveFileExA(f.from, f.to.c_str(), f.flags) : MoveFileA(f.from, f.to.c_str())) << f.to;
+        EXPECT_EQ(GetLastError(), zvtest::Family9x() && f.flags ? DWORD(ERROR_CALL_NOT_IMPLEMENTED) : f.error) << f.to;
+        SetLastError(0);
+        EXPECT_FALSE(MoveFileExA(f.from, f.to.c_str(), f.flags));
+        EXPECT_EQ(GetLastError(), zvtest::Family9x() ? DWORD(ERROR_CALL_NOT_IMPLEMENTED) : f.error) << f.to;
+    }
+    EXPECT_EQ(Read(a), "new");
+    EXPECT_EQ(Read(b), "old");
+    if (!zvtest::Family9x()) {
+        EXPECT_TRUE(MoveFileExA(a.c_str(), b.c_str(), MOVEFILE_REPLACE_EXISTING));
+        EXPECT_EQ(Read(b), "new");
+    }
+    // Latin-1 names reach the host as UTF-8.
+    EXPECT_TRUE(MoveFileA(b.c_str(), dir.file("\xE9").c_str()));
+    EXPECT_EQ(Read(dir.file("\xC3\xA9")), zvtest::Family9x() ? "old" : "new");
 }

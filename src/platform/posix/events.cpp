@@ -60,13 +60,7 @@ DWORD Waitable::Wait(DWORD milliseconds) {
     return result;
 }
 
-DWORD Waitable::Block(Waiter* self, DWORD milliseconds) {
-    if (milliseconds == INFINITE) {
-        uint32_t state;
-        while ((state = LoadState(&self->state)) == kWaiting)
-            syscall(SYS_futex, &self->state, FUTEX_WAIT_PRIVATE, kWaiting, nullptr, nullptr, 0);
-        return ResultOf(state);
-    }
+timespec DeadlineAfter(DWORD milliseconds) {
     timespec deadline;
     clock_gettime(CLOCK_MONOTONIC, &deadline);
     deadline.tv_sec += milliseconds / 1000;
@@ -75,6 +69,17 @@ DWORD Waitable::Block(Waiter* self, DWORD milliseconds) {
         deadline.tv_nsec -= 1000000000L;
         ++deadline.tv_sec;
     }
+    return deadline;
+}
+
+DWORD Waitable::Block(Waiter* self, DWORD milliseconds) {
+    if (milliseconds == INFINITE) {
+        uint32_t state;
+        while ((state = LoadState(&self->state)) == kWaiting)
+            syscall(SYS_futex, &self->state, FUTEX_WAIT_PRIVATE, kWaiting, nullptr, nullptr, 0);
+        return ResultOf(state);
+    }
+    const timespec deadline = DeadlineAfter(milliseconds);
     for (;;) {
         uint32_t state = LoadState(&self->state);
         if (state != kWaiting) return ResultOf(state);
@@ -171,6 +176,19 @@ NameTable& Names() {
     return *table;
 }
 
+// Whether a name's length is within the limit; sets the error when not.
+bool NameFits(size_t nameLength) {
+    if (nameLength <= kMaxObjectName) return true;
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return false;
+}
+
+// The live object of a name, or null; called with the table's lock held.
+std::shared_ptr<Waitable> FindNamedLocked(NameTable& table, const std::string& name) {
+    auto it = table.names.find(name);
+    return it == table.names.end() ? nullptr : it->second.lock();
+}
+
 // An event or semaphore that may carry a name; the name leaves the table
 // when the last reference to the object goes.
 class NamedWaitable : public Waitable {
@@ -265,10 +283,7 @@ class Semaphore final : public NamedWaitable {
 // that has it (ERROR_ALREADY_EXISTS).  `name` is UTF-8; empty means unnamed.
 template <class Make>
 HANDLE CreateObject(ObjectKind kind, const std::string& name, size_t nameLength, Make make) {
-    if (nameLength > kMaxObjectName) {
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        return nullptr;
-    }
+    if (!NameFits(nameLength)) return nullptr;
     if (name.empty()) {
         std::shared_ptr<Waitable> object(make(std::string()));
         HANDLE handle = InsertHandle(std::move(object));
@@ -280,8 +295,7 @@ HANDLE CreateObject(ObjectKind kind, const std::string& name, size_t nameLength,
     std::shared_ptr<Waitable> object;
     NameTable& table = Names();
     std::lock_guard<std::mutex> guard(table.lock);
-    auto it = table.names.find(name);
-    if (it != table.names.end()) object = it->second.lock();
+    object = FindNamedLocked(table, name);
     if (object) {
         if (object->kind() != kind) {
             SetLastError(ERROR_INVALID_HANDLE);
@@ -299,15 +313,11 @@ HANDLE CreateObject(ObjectKind kind, const std::string& name, size_t nameLength,
 }
 
 HANDLE OpenObject(ObjectKind kind, const std::string& name, size_t nameLength) {
-    if (nameLength > kMaxObjectName) {
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        return nullptr;
-    }
+    if (!NameFits(nameLength)) return nullptr;
     std::shared_ptr<Waitable> object;
     NameTable& table = Names();
     std::lock_guard<std::mutex> guard(table.lock);
-    auto it = table.names.find(name);
-    if (it != table.names.end()) object = it->second.lock();
+    object = FindNamedLocked(table, name);
     if (!object) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return nullptr;

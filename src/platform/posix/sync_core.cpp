@@ -4,8 +4,26 @@
 // the caller's CRITICAL_SECTION.  Uncontended enter and leave are one atomic
 // operation each and no system call; only a thread that finds the section
 // held by another sleeps in the kernel.
+//
+// Reservation.  Most sections are entered again and again by one thread
+// only (a container that one worker fills and drains, a trace lock).  The
+// first thread to hold a section reserves it; from then on that thread
+// enters and leaves with plain loads and stores, no locked instruction: it
+// announces itself in the hold word, then checks that the reservation is
+// still its own.  A second thread that wants the section takes the lock
+// word, withdraws the reservation, and issues a process-wide memory barrier
+// (membarrier), which makes the reserving thread's announcement visible or
+// makes it see the withdrawal; then it waits until the reserving thread is
+// out.  After that the section is an ordinary futex lock for good.  The
+// withdrawal costs one system call per section lifetime; a section that
+// only ever has one user never pays a locked instruction after its first
+// enter.
+#include <errno.h>
+#include <limits.h>
 #include <linux/futex.h>
+#include <linux/membarrier.h>
 #include <sys/syscall.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "platform/win32.h"
@@ -17,17 +35,31 @@ constexpr LONG kFree = 0;
 constexpr LONG kHeld = 1;
 constexpr LONG kHeldWithSleepers = 2;
 
+// Reservation word: no reservation yet, a thread id, or withdrawn for good.
+constexpr DWORD kUnreserved = 0;
+constexpr DWORD kWithdrawn = 0xFFFFFFFFu;
+
 // A short spin before sleeping pays off when the holder runs on another
 // processor and leaves soon, which is the common case for these sections.
 constexpr int kSpinBeforeSleep = 100;
 
 LONG* LockWord(LPCRITICAL_SECTION section) { return &section->LockCount; }
 
-void FutexWait(LONG* word, LONG expected) {
+// The reservation and the hold word live in fields that Win32 keeps for its
+// debugging record and its wait object, which this lock needs neither of.
+DWORD* ReservationWord(LPCRITICAL_SECTION section) {
+    return reinterpret_cast<DWORD*>(&section->LockSemaphore);
+}
+
+// The reserving thread's id while it is inside (or about to be) on the
+// reservation; 0 otherwise.  A 32-bit word, so a withdrawer can sleep on it.
+DWORD* HoldWord(LPCRITICAL_SECTION section) { return reinterpret_cast<DWORD*>(&section->DebugInfo); }
+
+void FutexWait(void* word, LONG expected) {
     syscall(SYS_futex, word, FUTEX_WAIT_PRIVATE, expected, nullptr, nullptr, 0);
 }
 
-void FutexWakeOne(LONG* word) { syscall(SYS_futex, word, FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0); }
+void FutexWake(void* word, int count) { syscall(SYS_futex, word, FUTEX_WAKE_PRIVATE, count, nullptr, nullptr, 0); }
 
 DWORD Owner(LPCRITICAL_SECTION section) {
     return DWORD(__atomic_load_n(reinterpret_cast<uintptr_t*>(&section->OwningThread), __ATOMIC_RELAXED));
@@ -57,6 +89,98 @@ void TakeSlow(LONG* word) {
         FutexWait(word, kHeldWithSleepers);
 }
 
+void GiveBack(LONG* word) {
+    if (__atomic_exchange_n(word, kFree, __ATOMIC_RELEASE) == kHeldWithSleepers) FutexWake(word, 1);
+}
+
+long Membarrier(int command) { return syscall(SYS_membarrier, command, 0, 0); }
+
+// Whether this process may reserve sections: it needs the expedited
+// process-wide barrier, which the kernel offers only after registration.
+bool ReservationsAvailable() {
+    static const bool available = Membarrier(MEMBARRIER_CMD_REGISTER_PRIVATE_EXPEDITED) == 0;
+    return available;
+}
+
+// Every running thread of the process passes a full memory barrier before
+// this returns.  The expedited form needs the registration, which a forked
+// child may not have inherited; the global form needs none but waits longer.
+void ProcessWideBarrier() {
+    if (Membarrier(MEMBARRIER_CMD_PRIVATE_EXPEDITED) == 0) return;
+    if (Membarrier(MEMBARRIER_CMD_REGISTER_PRIVATE_EXPEDITED) == 0 &&
+        Membarrier(MEMBARRIER_CMD_PRIVATE_EXPEDITED) == 0)
+        return;
+    if (Membarrier(MEMBARRIER_CMD_GLOBAL) == 0) return;
+    // No barrier can be had (the kernel started refusing the call after a
+    // reservation was made).  A store buffer drains within microseconds; a
+    // millisecond's pause is the best left.
+    const timespec pause = {0, 1000000};
+    nanosleep(&pause, nullptr);
+}
+
+// The reserving thread's way in: announce, then check the reservation is
+// still ours.  The withdrawer's barrier stands in for a fence between the
+// two, so either it sees the announcement or this thread sees the
+// withdrawal.  False, with the announcement taken back, when withdrawn.
+bool EnterReserved(LPCRITICAL_SECTION section, DWORD self) {
+    __atomic_store_n(HoldWord(section), self, __ATOMIC_RELAXED);
+    __atomic_signal_fence(__ATOMIC_SEQ_CST);
+    if (__atomic_load_n(ReservationWord(section), __ATOMIC_RELAXED) == self) return true;
+    __atomic_store_n(HoldWord(section), 0, __ATOMIC_RELEASE);
+    FutexWake(HoldWord(section), INT_MAX);
+    return false;
+}
+
+void LeaveReserved(LPCRITICAL_SECTION section, DWORD self) {
+    __atomic_store_n(HoldWord(section), 0, __ATOMIC_RELEASE);
+    __atomic_signal_fence(__ATOMIC_SEQ_CST);
+    // A withdrawer that did not see the store above has already made this
+    // load see the withdrawal, and may be asleep on the hold word.
+    if (__atomic_load_n(ReservationWord(section), __ATOMIC_RELAXED) != self) FutexWake(HoldWord(section), INT_MAX);
+}
+
+// Under the lock word: waits until no thread is inside on a withdrawn
+// reservation.  Without `wait`, false instead of sleeping while one is.
+bool AwaitReservedHolderOut(LPCRITICAL_SECTION section, bool wait) {
+    for (int spins = 0;; ++spins) {
+        const DWORD holder = __atomic_load_n(HoldWord(section), __ATOMIC_ACQUIRE);
+        if (holder == 0) return true;
+        if (spins < kSpinBeforeSleep) {
+#if defined(__x86_64__) || defined(__i386__)
+            __builtin_ia32_pause();
+#endif
+        } else if (!wait) {
+            return false;
+        } else {
+            FutexWait(HoldWord(section), LONG(holder));
+        }
+    }
+}
+
+// Under the lock word, before the caller counts as the owner: reserves a
+// section that nobody has reserved yet, or withdraws another thread's
+// reservation and makes sure that thread is out.  The hold word is checked
+// also when an earlier thread withdrew the reservation, since a try that
+// withdrew it does not wait.  False only for a try that would have to wait.
+bool SettleReservation(LPCRITICAL_SECTION section, DWORD self, bool wait) {
+    const DWORD reserved = __atomic_load_n(ReservationWord(section), __ATOMIC_RELAXED);
+    if (reserved == kUnreserved) {
+        if (ReservationsAvailable()) __atomic_store_n(ReservationWord(section), self, __ATOMIC_RELAXED);
+        return true;
+    }
+    if (reserved == self) return true;
+    if (reserved != kWithdrawn) {
+        __atomic_store_n(ReservationWord(section), kWithdrawn, __ATOMIC_RELAXED);
+        ProcessWideBarrier();
+    }
+    return AwaitReservedHolderOut(section, wait);
+}
+
+void BecomeOwner(LPCRITICAL_SECTION section, DWORD self) {
+    SetOwner(section, self);
+    section->RecursionCount = 1;
+}
+
 }  // namespace
 
 void InitializeCriticalSection(LPCRITICAL_SECTION section) {
@@ -70,31 +194,42 @@ void InitializeCriticalSection(LPCRITICAL_SECTION section) {
 
 void DeleteCriticalSection(LPCRITICAL_SECTION section) {
     // Nothing was allocated; leave the storage recognisably dead.
+    section->DebugInfo = nullptr;
     section->LockCount = kFree;
     section->RecursionCount = 0;
     section->OwningThread = nullptr;
+    section->LockSemaphore = nullptr;
 }
 
 void EnterCriticalSection(LPCRITICAL_SECTION section) {
-    DWORD self = GetCurrentThreadId();
+    const DWORD self = GetCurrentThreadId();
     if (Owner(section) == self) {
         ++section->RecursionCount;
         return;
     }
+    if (__atomic_load_n(ReservationWord(section), __ATOMIC_RELAXED) == self && EnterReserved(section, self))
+        return BecomeOwner(section, self);
     if (!TryTake(LockWord(section))) TakeSlow(LockWord(section));
-    SetOwner(section, self);
-    section->RecursionCount = 1;
+    SettleReservation(section, self, true);
+    BecomeOwner(section, self);
 }
 
 BOOL TryEnterCriticalSection(LPCRITICAL_SECTION section) {
-    DWORD self = GetCurrentThreadId();
+    const DWORD self = GetCurrentThreadId();
     if (Owner(section) == self) {
         ++section->RecursionCount;
         return TRUE;
     }
+    if (__atomic_load_n(ReservationWord(section), __ATOMIC_RELAXED) == self && EnterReserved(section, self)) {
+        BecomeOwner(section, self);
+        return TRUE;
+    }
     if (!TryTake(LockWord(section))) return FALSE;
-    SetOwner(section, self);
-    section->RecursionCount = 1;
+    if (!SettleReservation(section, self, false)) {
+        GiveBack(LockWord(section));
+        return FALSE;
+    }
+    BecomeOwner(section, self);
     return TRUE;
 }
 
@@ -102,11 +237,13 @@ void LeaveCriticalSection(LPCRITICAL_SECTION section) {
     // Win32 leaves the behaviour of an unbalanced leave undefined; here a
     // leave by a thread that does not own the section is ignored rather
     // than corrupting the owner's lock.
-    if (Owner(section) != GetCurrentThreadId() || section->RecursionCount <= 0) return;
+    const DWORD self = GetCurrentThreadId();
+    if (Owner(section) != self || section->RecursionCount <= 0) return;
     if (--section->RecursionCount > 0) return;
     SetOwner(section, 0);
-    if (__atomic_exchange_n(LockWord(section), kFree, __ATOMIC_RELEASE) == kHeldWithSleepers)
-        FutexWakeOne(LockWord(section));
+    // Only the reserving thread ever writes its id to the hold word.
+    if (__atomic_load_n(HoldWord(section), __ATOMIC_RELAXED) == self) return LeaveReserved(section, self);
+    GiveBack(LockWord(section));
 }
 
 LONG InterlockedIncrement(LONG volatile* addend) { return __atomic_add_fetch(addend, 1, __ATOMIC_SEQ_CST); }

@@ -32,7 +32,7 @@ namespace zvp {
 // The kernel's thread id, asked once per thread: a gettid system call costs
 // about a microsecond here, a thread-local read about a nanosecond, and
 // every critical section and mutex asks on its fast path.
-__thread DWORD t_threadId = 0;
+__thread DWORD t_threadId __attribute__((tls_model("initial-exec"))) = 0;
 
 DWORD FetchCurrentThreadId(void) {
     t_threadId = DWORD(syscall(SYS_gettid));
@@ -503,14 +503,7 @@ void Sleep(DWORD milliseconds) {
         for (;;) pause();
     }
     // Against a deadline, so that time spent suspended counts, as on Win32.
-    timespec deadline;
-    clock_gettime(CLOCK_MONOTONIC, &deadline);
-    deadline.tv_sec += milliseconds / 1000;
-    deadline.tv_nsec += long(milliseconds % 1000) * 1000000L;
-    if (deadline.tv_nsec >= 1000000000L) {
-        deadline.tv_nsec -= 1000000000L;
-        ++deadline.tv_sec;
-    }
+    const timespec deadline = zvp::DeadlineAfter(milliseconds);
     while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
     }
 }

@@ -5,6 +5,8 @@
 #ifndef ZV_POSIX_WAITABLE_H
 #define ZV_POSIX_WAITABLE_H
 
+#include <time.h>
+
 #include <mutex>
 
 #include "platform/posix/handles.h"
@@ -65,6 +67,9 @@ class Waitable : public KernelObject {
     Waiter* head_ = nullptr;
     Waiter* tail_ = nullptr;
 };
+
+// The monotonic clock's time `milliseconds` from now (timed waits, Sleep).
+timespec DeadlineAfter(DWORD milliseconds);
 
 // Hooks for the threads started by _beginthreadex (threads.cpp).  While
 // such a thread is blocked in a wait it keeps its control signal blocked
