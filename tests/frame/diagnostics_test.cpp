@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdio.h>
+#include <sys/ptrace.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -129,6 +131,25 @@ TEST(Assert, ComposesTheTraceAndTheMessageWithinTheirBuffers) {
     EXPECT_TRUE(g_outputs.at(9).size() == 511 && g_outputs.at(11).size() == 511);
     for (bool wide : {false, true}) Assert(wide, "retry");  // with no debugger to break into, Retry returns
     EXPECT_EQ(g_boxes.size(), 9u);
+}
+
+TEST(Assert, RetryBreaksIntoAnAttachedDebuggerAndGoesOn) {
+    if (zvp::DebuggerAttached()) GTEST_SKIP() << "the test itself runs under a debugger";
+    for (bool wide : {false, true}) {
+        const pid_t child = fork();
+        if (child == 0) {
+            if (ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0) _exit(90);
+            Assert(wide, "retry");
+            _exit(7);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        if (WIFEXITED(status) && WEXITSTATUS(status) == 90) GTEST_SKIP() << "ptrace is not permitted here";
+        ASSERT_TRUE(WIFSTOPPED(status) && WSTOPSIG(status) == SIGTRAP) << status;  // the break
+        ASSERT_EQ(ptrace(PTRACE_CONT, child, nullptr, nullptr), 0);
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 7) << status;  // and the return
+    }
 }
 
 TEST(AssertDeathTest, AbortAndABoxThatCannotBeShownEndTheProcess) {

@@ -48,15 +48,15 @@ TEST(Files, DirectoriesAndDeletionOnBothPaths) {
         zvtest::TempDir dir;
         const std::string sub = dir.file("sub"), file = sub + "/file";
         EXPECT_NE(MakeDir(sub), 0) << wide;
-        EXPECT_FAILS(MakeDir(sub), 0, ERROR_ALREADY_EXISTS);
-        EXPECT_FAILS(MakeDir(dir.file("no/parent")), 0, ERROR_PATH_NOT_FOUND);
+        ZVTEST_EXPECT_FAILS(MakeDir(sub), 0, ERROR_ALREADY_EXISTS);
+        ZVTEST_EXPECT_FAILS(MakeDir(dir.file("no/parent")), 0, ERROR_PATH_NOT_FOUND);
         Touch(file);  // a directory holding a file stays, and so does the file
-        EXPECT_FAILS(RemoveDir(sub), 0, ERROR_DIR_NOT_EMPTY);
-        EXPECT_FAILS(Delete(sub), 0, ERROR_ACCESS_DENIED);
+        ZVTEST_EXPECT_FAILS(RemoveDir(sub), 0, ERROR_DIR_NOT_EMPTY);
+        ZVTEST_EXPECT_FAILS(Delete(sub), 0, ERROR_ACCESS_DENIED);
         EXPECT_NE(Delete(file), 0);
-        EXPECT_FAILS(Delete(file), 0, ERROR_FILE_NOT_FOUND);
+        ZVTEST_EXPECT_FAILS(Delete(file), 0, ERROR_FILE_NOT_FOUND);
         EXPECT_NE(RemoveDir(sub), 0);
-        EXPECT_FAILS(RemoveDir(sub), 0, ERROR_FILE_NOT_FOUND);
+        ZVTEST_EXPECT_FAILS(RemoveDir(sub), 0, ERROR_FILE_NOT_FOUND);
         // U+00E9 narrows to the byte 0xE9, which the narrow calls read as
         // ISO-8859-1: both paths name the same directory.
         EXPECT_NE(ZVCreateDirectory((W(dir.file("caf").c_str()) + u"\u00E9").c_str()), 0);
@@ -72,12 +72,12 @@ TEST(Files, NarrowPathTakesNamesOf511CharactersAndRefuses512) {
     Touch(fits);
     EXPECT_TRUE(Delete(fits) && !fs::exists(fits));
     // One character more is refused before anything reaches the file system.
-    EXPECT_FAILS(MakeDir(tooLong), 0, ERROR_FILENAME_EXCED_RANGE);
+    ZVTEST_EXPECT_FAILS(MakeDir(tooLong), 0, ERROR_FILENAME_EXCED_RANGE);
     ASSERT_TRUE(fs::create_directory(tooLong));
-    EXPECT_FAILS(RemoveDir(tooLong), 0, ERROR_FILENAME_EXCED_RANGE);
+    ZVTEST_EXPECT_FAILS(RemoveDir(tooLong), 0, ERROR_FILENAME_EXCED_RANGE);
     ASSERT_TRUE(fs::remove(tooLong));
     Touch(tooLong);
-    EXPECT_FAILS(Delete(tooLong), 0, ERROR_FILENAME_EXCED_RANGE);
+    ZVTEST_EXPECT_FAILS(Delete(tooLong), 0, ERROR_FILENAME_EXCED_RANGE);
     EXPECT_TRUE(fs::exists(tooLong));
     zv::g_wideCalls = 1;  // the wide path has no such buffer (`narrow` restores the switch)
     EXPECT_TRUE(zvtest::Family9x() || Delete(tooLong) != 0);
@@ -113,7 +113,7 @@ TEST(FullPath, JoinsTheCurrentDirectoryWithinItsBuffers) {
     const std::string fits = "/" + std::string(200, 'a') + "/" + std::string(200, 'b') + "/" + std::string(108, 'c');
     EXPECT_EQ(FullPath(out, fits, 1100), out);  // 511 characters fit
     EXPECT_EQ(std::u16string(out), W(fits.c_str()));
-    EXPECT_FAILS(FullPath(out, fits + "c", 1100), nullptr, ERROR_FILENAME_EXCED_RANGE);
+    ZVTEST_EXPECT_FAILS(FullPath(out, fits + "c", 1100), nullptr, ERROR_FILENAME_EXCED_RANGE);
     // From the root, a relative input of 511 characters fits its buffer but
     // its result of 512 does not, whatever the caller's capacity.
     InDirectory root("/");
@@ -137,12 +137,12 @@ TEST(Libraries, OpenFindCloseAndNameLimits) {
         auto add = reinterpret_cast<int (*)(int, int)>(ZVGetSymbol(library, u"ZvTestAdd"));
         ASSERT_NE(add, nullptr) << wide;
         EXPECT_EQ(add(40, 2), 42);
-        EXPECT_FAILS(ZVGetSymbol(library, u"NoSuchExport"), nullptr, ERROR_PROC_NOT_FOUND);
+        ZVTEST_EXPECT_FAILS(ZVGetSymbol(library, u"NoSuchExport"), nullptr, ERROR_PROC_NOT_FOUND);
         EXPECT_EQ(Open(ZV_TEST_LIBRARY_PATH), library);  // the same module, closed once per open
         EXPECT_EQ(ZVCloseLibrary(library), S_OK);
         EXPECT_EQ(ZVCloseLibrary(library), S_OK);
         EXPECT_EQ(ZVCloseLibrary(library), E_FAIL);
-        EXPECT_FAILS(ZVOpenLibrary(u"/no/such/library.so"), nullptr, ERROR_MOD_NOT_FOUND);
+        ZVTEST_EXPECT_FAILS(ZVOpenLibrary(u"/no/such/library.so"), nullptr, ERROR_MOD_NOT_FOUND);
     }
     // Handles that are no module: an event's, made-up values, a pointer.
     ZVHANDLE event = ZVCreateEvent(1, 0, nullptr);
@@ -160,7 +160,7 @@ TEST(Libraries, OpenFindCloseAndNameLimits) {
     Width narrow(zv::g_wideCalls, 0);
     ZVHANDLE library = Open(fits);  // 259 characters fit the 260-byte buffer
     ASSERT_NE(library, nullptr);
-    EXPECT_FAILS(Open(tooLong), nullptr, ERROR_FILENAME_EXCED_RANGE);
+    ZVTEST_EXPECT_FAILS(Open(tooLong), nullptr, ERROR_FILENAME_EXCED_RANGE);
     // Symbol names are narrowed into 512 bytes on both paths: of the
     // library's exports named with 511 and 512 characters, only the first
     // is found.
@@ -171,7 +171,7 @@ TEST(Libraries, OpenFindCloseAndNameLimits) {
         auto fn = reinterpret_cast<int (*)()>(ZVGetSymbol(library, W(name511.c_str()).c_str()));
         ASSERT_NE(fn, nullptr) << wide;
         EXPECT_EQ(fn(), 511);
-        EXPECT_FAILS(ZVGetSymbol(library, W(name512.c_str()).c_str()), nullptr, ERROR_PROC_NOT_FOUND);
+        ZVTEST_EXPECT_FAILS(ZVGetSymbol(library, W(name512.c_str()).c_str()), nullptr, ERROR_PROC_NOT_FOUND);
         EXPECT_TRUE(!wide || ZVCloseLibrary(Open(tooLong)) == S_OK);  // the wide path has no such buffer
     }
     EXPECT_EQ(ZVCloseLibrary(library), S_OK);

@@ -47,8 +47,8 @@ TEST(Events, CreateOpenSignalAndStageNames) {
         EXPECT_EQ(ZVResetEvent(opened), 1);
         EXPECT_EQ(WaitForSingleObject(first, 0), WAIT_TIMEOUT);
         EXPECT_EQ(ZVCloseEvent(first) + ZVCloseEvent(second) + ZVCloseEvent(opened), 3);
-        EXPECT_FAILS(ZVOpenEvent(u"zv-event"), ZV_INVALID_HANDLE, ERROR_FILE_NOT_FOUND);  // gone with its handles
-        EXPECT_FAILS(ZVOpenEvent(nullptr), ZV_INVALID_HANDLE, ERROR_INVALID_PARAMETER);
+        ZVTEST_EXPECT_FAILS(ZVOpenEvent(u"zv-event"), ZV_INVALID_HANDLE, ERROR_FILE_NOT_FOUND);  // gone with them
+        ZVTEST_EXPECT_FAILS(ZVOpenEvent(nullptr), ZV_INVALID_HANDLE, ERROR_INVALID_PARAMETER);
     }
     ZVHANDLE closed = ZVCreateEvent(1, 0, nullptr);
     ASSERT_EQ(ZVCloseEvent(closed), 1);
@@ -61,8 +61,8 @@ TEST(Events, CreateOpenSignalAndStageNames) {
     const std::u16string longest(255, u'x'), tooLong(256, u'x');
     ZVHANDLE fits = ZVCreateEvent(1, 0, longest.c_str()), opened = ZVOpenEvent(longest.c_str());
     EXPECT_NE(opened, ZV_INVALID_HANDLE);
-    EXPECT_FAILS(ZVCreateEvent(1, 0, tooLong.c_str()), ZV_INVALID_HANDLE, ERROR_FILENAME_EXCED_RANGE);
-    EXPECT_FAILS(ZVOpenEvent(tooLong.c_str()), ZV_INVALID_HANDLE, ERROR_FILENAME_EXCED_RANGE);
+    ZVTEST_EXPECT_FAILS(ZVCreateEvent(1, 0, tooLong.c_str()), ZV_INVALID_HANDLE, ERROR_FILENAME_EXCED_RANGE);
+    ZVTEST_EXPECT_FAILS(ZVOpenEvent(tooLong.c_str()), ZV_INVALID_HANDLE, ERROR_FILENAME_EXCED_RANGE);
     EXPECT_EQ(ZVCloseEvent(fits) + ZVCloseEvent(opened), 2);
     // U+00E9 and U+01E9 narrow to the same byte: one event on the narrow
     // path; on the wide path only the first names it.

@@ -81,7 +81,7 @@ class ScopedValue {
 }  // namespace zvtest
 
 // Expects `call` to give `failure` and leave `error` as the last error.
-#define EXPECT_FAILS(call, failure, error) \
+#define ZVTEST_EXPECT_FAILS(call, failure, error) \
     do { SetLastError(0); EXPECT_EQ(call, failure); EXPECT_EQ(GetLastError(), DWORD(error)); } while (0)
 
 #endif  // ZV_TEST_SUPPORT_H
