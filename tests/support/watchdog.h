@@ -39,11 +39,9 @@ class Watchdog {
 // Polls `condition` until it holds or `seconds` pass; returns whether it held.
 template <class Condition>
 bool WaitUntil(Condition condition, int seconds = 20) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (!condition()) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    for (; !condition(); std::this_thread::sleep_for(std::chrono::microseconds(200)))
         if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
     return true;
 }
 
