@@ -8,6 +8,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -60,12 +61,45 @@ int Failed(const std::string& what, HRESULT status) {
     return kExitFailure;
 }
 
+struct Command {
+    const char* name;
+    int (*run)(const Args&);
+};
+
+// Runs the command of `commands` that args[0] names, with the arguments after
+// it; `group` is the command they are subcommands of, empty at the top.
+int Dispatch(const std::string& group, std::initializer_list<Command> commands, const Args& args) {
+    if (args.empty()) return UsageError(group.empty() ? "no command" : group + " needs a subcommand");
+    Args rest(args.begin() + 1, args.end());
+    for (const Command& command : commands)
+        if (args[0] == command.name) return command.run(rest);
+    return UsageError("unknown " + (group.empty() ? "command" : group + " subcommand") + " '" + args[0] + "'");
+}
+
+// The arguments without `flag`; *seen tells whether it was there.
+Args WithoutFlag(const Args& args, const char* flag, bool* seen) {
+    Args rest;
+    *seen = false;
+    for (const std::string& arg : args) {
+        if (arg == flag) *seen = true;
+        else rest.push_back(arg);
+    }
+    return rest;
+}
+
 // ---- reg -----------------------------------------------------------------
 
+// Checks that there are `least` to `most` arguments and reads the key that
+// the first names; the exit status of a usage error, else 0.
+int KeyArguments(const Args& args, size_t least, size_t most, const char* usage, zvtool::KeyName* key) {
+    if (args.size() < least || args.size() > most) return UsageError(usage);
+    if (!zvtool::ParseKey(args[0], key)) return UsageError("unknown root in '" + args[0] + "'");
+    return kExitOk;
+}
+
 int RegGet(const Args& args) {
-    if (args.size() < 1 || args.size() > 2) return UsageError("reg get KEY [NAME]");
     zvtool::KeyName key;
-    if (!zvtool::ParseKey(args[0], &key)) return UsageError("unknown root in '" + args[0] + "'");
+    if (int usage = KeyArguments(args, 1, 2, "reg get KEY [NAME]", &key)) return usage;
     std::u16string name = args.size() > 1 ? zvtool::Wide(args[1]) : u"";
     // The library reads at most 255 units; room for the widest answer.
     ZVWCHAR value[256] = {};
@@ -77,9 +111,8 @@ int RegGet(const Args& args) {
 }
 
 int RegSet(const Args& args) {
-    if (args.size() < 2 || args.size() > 3) return UsageError("reg set KEY [NAME] VALUE");
     zvtool::KeyName key;
-    if (!zvtool::ParseKey(args[0], &key)) return UsageError("unknown root in '" + args[0] + "'");
+    if (int usage = KeyArguments(args, 2, 3, "reg set KEY [NAME] VALUE", &key)) return usage;
     std::u16string name = args.size() == 3 ? zvtool::Wide(args[1]) : u"";
     std::u16string value = zvtool::Wide(args.back());
     HRESULT status = ZVAddRegistryEntry(key.root, key.path.c_str(),
@@ -89,9 +122,8 @@ int RegSet(const Args& args) {
 }
 
 int RegDelete(const Args& args) {
-    if (args.size() != 1) return UsageError("reg delete KEY");
     zvtool::KeyName key;
-    if (!zvtool::ParseKey(args[0], &key)) return UsageError("unknown root in '" + args[0] + "'");
+    if (int usage = KeyArguments(args, 1, 1, "reg delete KEY", &key)) return usage;
     if (key.path.empty()) return UsageError("refusing to delete a whole root");
     HRESULT status = ZVDeleteRegistryEntry(key.root, key.path.c_str());
     if (FAILED(status)) return Failed("deleting " + args[0], status);
@@ -99,9 +131,8 @@ int RegDelete(const Args& args) {
 }
 
 int RegTree(const Args& args) {
-    if (args.size() != 1) return UsageError("reg tree KEY");
     zvtool::KeyName key;
-    if (!zvtool::ParseKey(args[0], &key)) return UsageError("unknown root in '" + args[0] + "'");
+    if (int usage = KeyArguments(args, 1, 1, "reg tree KEY", &key)) return usage;
     std::string drawing;
     LONG error = zvtool::DrawTree(key, args[0], &drawing);
     if (error != ERROR_SUCCESS) {
@@ -113,9 +144,8 @@ int RegTree(const Args& args) {
 }
 
 int RegExport(const Args& args) {
-    if (args.size() != 2) return UsageError("reg export KEY FILE");
     zvtool::KeyName key;
-    if (!zvtool::ParseKey(args[0], &key)) return UsageError("unknown root in '" + args[0] + "'");
+    if (int usage = KeyArguments(args, 2, 2, "reg export KEY FILE", &key)) return usage;
     std::u16string file = zvtool::Wide(args[1]);
     HRESULT status = ZVExportRegistryEntry(key.root, key.path.c_str(), file.c_str());
     if (FAILED(status)) return Failed("exporting " + args[0] + " to " + args[1], status);
@@ -124,11 +154,7 @@ int RegExport(const Args& args) {
 
 int RegImport(const Args& args) {
     bool undo = false;
-    Args rest;
-    for (const std::string& arg : args) {
-        if (arg == "--undo") undo = true;
-        else rest.push_back(arg);
-    }
+    Args rest = WithoutFlag(args, "--undo", &undo);
     if (rest.size() != 1) return UsageError("reg import FILE [--undo]");
     std::u16string file = zvtool::Wide(rest[0]);
     HRESULT status = ZVImportRegistryEntry(file.c_str(), undo ? 1 : 0);
@@ -137,16 +163,9 @@ int RegImport(const Args& args) {
 }
 
 int Reg(const Args& args) {
-    if (args.empty()) return UsageError("reg needs a subcommand");
-    const std::string& verb = args[0];
-    Args rest(args.begin() + 1, args.end());
-    if (verb == "get") return RegGet(rest);
-    if (verb == "set") return RegSet(rest);
-    if (verb == "delete") return RegDelete(rest);
-    if (verb == "tree") return RegTree(rest);
-    if (verb == "export") return RegExport(rest);
-    if (verb == "import") return RegImport(rest);
-    return UsageError("unknown reg subcommand '" + verb + "'");
+    return Dispatch("reg", {{"get", RegGet}, {"set", RegSet}, {"delete", RegDelete}, {"tree", RegTree},
+                            {"export", RegExport}, {"import", RegImport}},
+                    args);
 }
 
 // ---- com -----------------------------------------------------------------
@@ -196,24 +215,14 @@ int ComCreate(const Args& args) {
 }
 
 int Com(const Args& args) {
-    if (args.empty()) return UsageError("com needs a subcommand");
-    const std::string& verb = args[0];
-    Args rest(args.begin() + 1, args.end());
-    if (verb == "register") return ComRegister(rest);
-    if (verb == "unregister") return ComUnregister(rest);
-    if (verb == "create") return ComCreate(rest);
-    return UsageError("unknown com subcommand '" + verb + "'");
+    return Dispatch("com", {{"register", ComRegister}, {"unregister", ComUnregister}, {"create", ComCreate}}, args);
 }
 
 // ---- uri, info -----------------------------------------------------------
 
 int Uri(const Args& args) {
     bool json = false;
-    Args rest;
-    for (const std::string& arg : args) {
-        if (arg == "--json") json = true;
-        else rest.push_back(arg);
-    }
+    Args rest = WithoutFlag(args, "--json", &json);
     if (rest.size() != 1) return UsageError("uri TEXT [--json]");
     std::u16string text = zvtool::Wide(rest[0]);
     ParsedURI parsed;
@@ -235,26 +244,14 @@ int Info(const Args& args) {
     return kExitOk;
 }
 
-struct Command {
-    const char* name;
-    int (*run)(const Args&);
-};
-
-const Command kCommands[] = {
-    {"reg", Reg}, {"com", Com}, {"uri", Uri}, {"info", Info}, {"demo", zvtool::Demo},
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
     Args args(argv + 1, argv + argc);
-    if (args.empty()) return UsageError("no command");
-    if (WantsHelp(args)) {
+    if (!args.empty() && WantsHelp(args)) {
         fputs(kUsage, stdout);
         return kExitOk;
     }
-    Args rest(args.begin() + 1, args.end());
-    for (const Command& command : kCommands)
-        if (args[0] == command.name) return command.run(rest);
-    return UsageError("unknown command '" + args[0] + "'");
+    return Dispatch("", {{"reg", Reg}, {"com", Com}, {"uri", Uri}, {"info", Info}, {"demo", zvtool::Demo}},
+                    args);
 }

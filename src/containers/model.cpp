@@ -70,10 +70,10 @@ struct EventNames {
     }
 };
 
-// The first step of both creation functions.  Their results are not
-// examined: a section cannot fail here, and an event that could not be
-// made stays -1 (see docs/containers.md for what that means).
-void InitCommon(ZVContainer* c) {
+// What both creation functions do first.  The results are not examined: a
+// section cannot fail here, and an event that could not be made stays -1
+// (see docs/containers.md for what that means).
+void InitCommon(ZVContainer* c, ZVMatchFn match, ZVOrderFn order, uint16_t kind) {
     ZVCreateCriticalSection(ListLock(c));
     ZVCreateCriticalSection(ContainerLock(c));
     const EventNames names(c);
@@ -81,6 +81,13 @@ void InitCommon(ZVContainer* c) {
     c->releaseEvent = ZVCreateEvent(1, 0, names.release);
     c->passEvent = ZVCreateEvent(1, 0, names.pass);
     c->reserved = kReservedValue;
+    c->head = nullptr;
+    c->tail = nullptr;
+    c->cursor = nullptr;
+    c->matchFn = match;
+    c->orderFn = order;
+    c->count = 0;
+    c->kind = kind;
 }
 
 // Lays out `n` slots from `first` on, chained through `next` in address
@@ -162,19 +169,12 @@ ZV_API ZVContainer* ZVCreateContainer(void* storage, ZVMatchFn match, ZVOrderFn 
                                       ZVReleaseFn release) {
     if (!storage) return NoContainer();
     ZVContainer* c = static_cast<ZVContainer*>(storage);
-    InitCommon(c);
-    c->matchFn = match;
-    c->orderFn = order;
+    InitCommon(c, match, order, kDynamic);
     c->releaseFn = release;
-    c->head = nullptr;
-    c->tail = nullptr;
-    c->cursor = nullptr;
-    c->count = 0;
     c->freeList = nullptr;
     c->slotSize = UINT32_MAX;
     c->maxCount = UINT32_MAX;
     c->blockSlots = 1;
-    c->kind = kDynamic;
     return c;
 }
 
@@ -190,14 +190,7 @@ ZV_API ZVContainer* ZVCreateContainerEx(ZVMatchFn match, ZVOrderFn order, uint32
     if (!base) return NoContainer();
 
     ZVContainer* c = reinterpret_cast<ZVContainer*>(base);
-    InitCommon(c);
-    c->head = nullptr;
-    c->tail = nullptr;
-    c->cursor = nullptr;
-    c->matchFn = match;
-    c->orderFn = order;
-    c->count = 0;
-    c->kind = kPooled;
+    InitCommon(c, match, order, kPooled);
     c->releaseFn = nullptr;
     char* first = base + ContainerRecordSize();
     c->freeList = reinterpret_cast<ZVContainerObj*>(first);

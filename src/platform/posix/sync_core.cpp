@@ -181,34 +181,41 @@ void BecomeOwner(LPCRITICAL_SECTION section, DWORD self) {
     section->RecursionCount = 1;
 }
 
+// The two ways in that need no lock word: again for the owner, and on the
+// reservation for the reserving thread.
+bool EnterWithoutLockWord(LPCRITICAL_SECTION section, DWORD self) {
+    if (Owner(section) == self) {
+        ++section->RecursionCount;
+        return true;
+    }
+    if (__atomic_load_n(ReservationWord(section), __ATOMIC_RELAXED) != self || !EnterReserved(section, self))
+        return false;
+    BecomeOwner(section, self);
+    return true;
+}
+
+// A free, unreserved section.
+void Reset(LPCRITICAL_SECTION section) {
+    section->DebugInfo = nullptr;
+    section->LockCount = kFree;
+    section->RecursionCount = 0;
+    section->OwningThread = nullptr;
+    section->LockSemaphore = nullptr;
+}
+
 }  // namespace
 
 void InitializeCriticalSection(LPCRITICAL_SECTION section) {
-    section->DebugInfo = nullptr;
-    section->LockCount = kFree;
-    section->RecursionCount = 0;
-    section->OwningThread = nullptr;
-    section->LockSemaphore = nullptr;
+    Reset(section);
     section->SpinCount = kSpinBeforeSleep;
 }
 
-void DeleteCriticalSection(LPCRITICAL_SECTION section) {
-    // Nothing was allocated; leave the storage recognisably dead.
-    section->DebugInfo = nullptr;
-    section->LockCount = kFree;
-    section->RecursionCount = 0;
-    section->OwningThread = nullptr;
-    section->LockSemaphore = nullptr;
-}
+// Nothing was allocated; the storage is left recognisably dead.
+void DeleteCriticalSection(LPCRITICAL_SECTION section) { Reset(section); }
 
 void EnterCriticalSection(LPCRITICAL_SECTION section) {
     const DWORD self = GetCurrentThreadId();
-    if (Owner(section) == self) {
-        ++section->RecursionCount;
-        return;
-    }
-    if (__atomic_load_n(ReservationWord(section), __ATOMIC_RELAXED) == self && EnterReserved(section, self))
-        return BecomeOwner(section, self);
+    if (EnterWithoutLockWord(section, self)) return;
     if (!TryTake(LockWord(section))) TakeSlow(LockWord(section));
     SettleReservation(section, self, true);
     BecomeOwner(section, self);
@@ -216,14 +223,7 @@ void EnterCriticalSection(LPCRITICAL_SECTION section) {
 
 BOOL TryEnterCriticalSection(LPCRITICAL_SECTION section) {
     const DWORD self = GetCurrentThreadId();
-    if (Owner(section) == self) {
-        ++section->RecursionCount;
-        return TRUE;
-    }
-    if (__atomic_load_n(ReservationWord(section), __ATOMIC_RELAXED) == self && EnterReserved(section, self)) {
-        BecomeOwner(section, self);
-        return TRUE;
-    }
+    if (EnterWithoutLockWord(section, self)) return TRUE;
     if (!TryTake(LockWord(section))) return FALSE;
     if (!SettleReservation(section, self, false)) {
         GiveBack(LockWord(section));

@@ -7,41 +7,24 @@
 
 namespace zvtest {
 
-// Classes the server serves: every class whose Data1 to Data3 and first
-// seven Data4 bytes are those of kServedClass; the last byte tells them
-// apart.  A last byte of 0xFF makes DllGetClassObject fail with
-// CLASS_E_CLASSNOTAVAILABLE.
+// The server serves ServedClass(n) for every n but kRefusedClassByte, for
+// which DllGetClassObject fails with CLASS_E_CLASSNOTAVAILABLE.
 constexpr CLSID ServedClass(uint8_t last) {
     return CLSID{0x9FBC9096, 0x58C2, 0x4CB1, {0xB6, 0x57, 0x33, 0xDD, 0x52, 0x35, 0xF8, last}};
 }
 constexpr uint8_t kRefusedClassByte = 0xFF;
 
-// The interface of the objects it creates.
-constexpr IID kTestObjectIid = {
-    0x1E399527, 0x06D7, 0x4340, {0xBA, 0xBE, 0x19, 0x18, 0x6A, 0xCD, 0xA3, 0xE2}};
+// The interface of the objects it creates, which know their class.
+constexpr IID kTestObjectIid = {0x1E399527, 0x06D7, 0x4340, {0xBA, 0xBE, 0x19, 0x18, 0x6A, 0xCD, 0xA3, 0xE2}};
+struct ITestObject : public IUnknown { virtual CLSID ClassId() = 0; };
 
-struct ITestObject : public IUnknown {
-    // The class the object was created for.
-    virtual CLSID ClassId() = 0;
-};
-
-// What the server has seen since it was loaded.
+// What the server has seen since it was loaded (TestServerCounts): its
+// DllGetClassObject calls, CreateInstance calls (failing ones included),
+// AddRef and Release calls on factories, and the factories and objects not
+// yet destroyed.
 struct ServerCounts {
-    int32_t getClassObject;  // DllGetClassObject calls
-    int32_t createInstance;  // CreateInstance calls, failing ones included
-    int32_t factoryAddRef;   // AddRef calls on factories
-    int32_t factoryRelease;  // Release calls on factories
-    int32_t liveFactories;   // factories not yet destroyed
-    int32_t liveObjects;     // objects not yet destroyed
+    int32_t getClassObject, createInstance, factoryAddRef, factoryRelease, liveFactories, liveObjects;
 };
-
-// Exported by the server, found with dlsym.
-typedef void (*ServerCountsFn)(ServerCounts* counts);
-// Milliseconds DllGetClassObject sleeps before it answers.
-typedef void (*SetDelayFn)(uint32_t milliseconds);
-// Called when a factory's last reference goes, with the factory's class.
-typedef void (*ReleaseHook)(const CLSID* clsid, void* context);
-typedef void (*SetReleaseHookFn)(ReleaseHook hook, void* context);
 
 }  // namespace zvtest
 
