@@ -3,9 +3,11 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdio.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -101,6 +103,29 @@ int TryElsewhere(ZVHANDLE mutex) {
 uint32_t ZV_STDCALL TakeOnce(void* mutex) {
     const bool alone = ZVAcquireMutex(mutex, 0) && Read(mutex) == Fields(0, 1, ZVGetCurrentThreadId());
     return ZVReleaseMutex(mutex) && alone;
+}
+
+TEST(Events, PingPongBetweenTwoThreadsLosesNoWakeUp) {
+    zvtest::Watchdog watchdog(120, "event ping-pong");
+    const int kRounds = zvtest::kThreadSanitizer ? 5000 : 50000;
+    ZVHANDLE ping = ZVCreateEvent(0, 0, u"zv-ping"), pong = ZVCreateEvent(0, 0, u"zv-pong");
+    long shared = 0;
+    std::thread other([&] {
+        ZVHANDLE myPing = ZVOpenEvent(u"zv-ping"), myPong = ZVOpenEvent(u"zv-pong");
+        for (int i = 0; i < kRounds; ++i) {
+            ASSERT_EQ(ZVWaitForEvent(myPing), WAIT_OBJECT_0);
+            ++shared;
+            ASSERT_EQ(ZVSetEvent(myPong), 1);
+        }
+        EXPECT_EQ(ZVCloseEvent(myPing) + ZVCloseEvent(myPong), 2);
+    });
+    for (int i = 0; i < kRounds; ++i) {
+        ASSERT_EQ(ZVSetEvent(ping), 1);
+        ASSERT_EQ(ZVWaitForEvent(pong), WAIT_OBJECT_0);
+        ASSERT_EQ(shared, i + 1);
+    }
+    other.join();
+    EXPECT_EQ(ZVCloseEvent(ping) + ZVCloseEvent(pong), 2);
 }
 
 TEST(Mutex, RecursionOwnershipAndClose) {
@@ -231,10 +256,12 @@ uint32_t ZV_STDCALL Count(void*) {
 }
 uint32_t ZV_STDCALL Exit(void*) { ZVExitThread(0xABCD); }
 
-// Whether g_count moves within 10 s.
-bool Moves() {
+// Whether g_count moves: within 10 s when it should, in 50 ms when it should not.
+bool Moves(bool expected = true) {
     const long before = g_count;
-    return zvtest::WaitUntil([&] { return g_count != before; }, 10);
+    if (expected) return zvtest::WaitUntil([&] { return g_count != before; }, 10);
+    ZVSleep(50);
+    return g_count != before;
 }
 
 TEST(Threads, RunSuspendResumeExitAndTerminate) {
@@ -245,9 +272,11 @@ TEST(Threads, RunSuspendResumeExitAndTerminate) {
     ASSERT_TRUE(Moves());
     EXPECT_EQ(ZVSuspendThread(thread), 0u);
     EXPECT_EQ(ZVSuspendThread(thread), 1u);
+    EXPECT_FALSE(Moves(false));
     EXPECT_EQ(ZVResumeThread(thread), 2u);
+    EXPECT_FALSE(Moves(false));  // still suspended once
     EXPECT_EQ(ZVResumeThread(thread), 1u);
-    EXPECT_TRUE(Moves());  // the last resume lets it run
+    EXPECT_TRUE(Moves());
     EXPECT_NE(ZVTerminateThread(thread, 0xFEED), 0);
     EXPECT_EQ(ExitCodeOf(thread), 0xFEEDu);
     EXPECT_EQ(ExitCodeOf(exiting), 0xABCDu);
@@ -263,6 +292,13 @@ TEST(Threads, RunSuspendResumeExitAndTerminate) {
     EXPECT_NE(ZVCloseThreadHandle(ZVCreateThread(0, Count, nullptr)), 0);
     EXPECT_TRUE(Moves());
     g_run = false;
+    // Thread ids are the kernel's; ZVSleep waits at least its time.
+    uint32_t other = ZVGetCurrentThreadId();
+    std::thread([&] { other = ZVGetCurrentThreadId(); }).join();
+    EXPECT_TRUE(ZVGetCurrentThreadId() == uint32_t(syscall(SYS_gettid)) && other != ZVGetCurrentThreadId());
+    const auto start = std::chrono::steady_clock::now();
+    ZVSleep(30);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(30));
 }
 
 // What ZVExitProcess must skip, armed only in the dying child: atexit
