@@ -4,34 +4,42 @@
 //       --benchmark_report_aggregates_only=true
 #include <pthread.h>
 
+#include <thread>
+
 #include "bench_support.h"
 #include "platform/win32.h"
 #include "zv.h"
 
 namespace {
 
-void CriticalSectionEnterLeave(benchmark::State& state) {
+// The platform layer's calls, and the library's exported wrappers of them.
+// With kShared, another thread has entered the section once before the run,
+// which ends the reservation of its first user.
+template <void (*Create)(CRITICAL_SECTION*), void (*Enter)(CRITICAL_SECTION*), void (*Leave)(CRITICAL_SECTION*),
+          void (*Delete)(CRITICAL_SECTION*), bool kShared = false>
+void EnterLeave(benchmark::State& state) {
     CRITICAL_SECTION section;
-    InitializeCriticalSection(&section);
-    for (auto _ : state) {
-        EnterCriticalSection(&section);
-        LeaveCriticalSection(&section);
+    Create(&section);
+    Enter(&section);
+    Leave(&section);
+    if (kShared) {
+        std::thread([&] {
+            Enter(&section);
+            Leave(&section);
+        }).join();
     }
-    DeleteCriticalSection(&section);
-}
-BENCHMARK(CriticalSectionEnterLeave);
-
-// Through the library's exported wrappers.
-void ZVCriticalSectionEnterLeave(benchmark::State& state) {
-    CRITICAL_SECTION section;
-    ZVCreateCriticalSection(&section);
     for (auto _ : state) {
-        ZVEnterCriticalSection(&section);
-        ZVLeaveCriticalSection(&section);
+        Enter(&section);
+        Leave(&section);
     }
-    ZVDeleteCriticalSection(&section);
+    Delete(&section);
 }
-BENCHMARK(ZVCriticalSectionEnterLeave);
+BENCHMARK(EnterLeave<InitializeCriticalSection, EnterCriticalSection, LeaveCriticalSection, DeleteCriticalSection>)
+    ->Name("CriticalSectionEnterLeave");
+BENCHMARK(EnterLeave<ZVCreateCriticalSection, ZVEnterCriticalSection, ZVLeaveCriticalSection, ZVDeleteCriticalSection>)
+    ->Name("ZVCriticalSectionEnterLeave");
+BENCHMARK(EnterLeave<InitializeCriticalSection, EnterCriticalSection, LeaveCriticalSection, DeleteCriticalSection, true>)
+    ->Name("CriticalSectionEnterLeave_AfterSecondUser");
 
 void PthreadRecursiveLockUnlock(benchmark::State& state) {
     pthread_mutexattr_t attr;

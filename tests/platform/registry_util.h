@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <string.h>
 
 #include <string>
 #include <vector>
@@ -14,37 +13,30 @@
 
 namespace regtest {
 
-// Points the store at a registry of the test's own (a private one unless
-// the test names a file) before its first call.
+using Strings = std::vector<std::string>;
+const HKEY kMachine = HKEY_LOCAL_MACHINE;
+
+// Points the store at another registry file (":memory:" for a private one).
 inline void UseRegistry(const std::string& path) {
     setenv("ZV_REGISTRY", path.c_str(), 1);
     zvp::reg::ReopenForTesting();
 }
 
-class RegistryTest : public ::testing::Test {
-  protected:
-    void SetUp() override { UseRegistry(":memory:"); }
-};
+// Opens a key, or without `key` only tells whether it could be opened.
+inline LSTATUS OpenKey(HKEY root, const std::string& path, HKEY* key = nullptr,
+                       REGSAM access = KEY_READ) {
+    HKEY own = nullptr;
+    LSTATUS status = RegOpenKeyExA(root, path.c_str(), 0, access, key ? key : &own);
+    RegCloseKey(own);
+    return status;
+}
 
 inline HKEY CreateKey(HKEY root, const std::string& path, DWORD* disposition = nullptr,
                       REGSAM access = KEY_ALL_ACCESS) {
     HKEY key = nullptr;
-    LSTATUS status = RegCreateKeyExA(root, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                     access, nullptr, &key, disposition);
-    EXPECT_EQ(ERROR_SUCCESS, status) << path;
+    EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, access, nullptr,
+                                             &key, disposition)) << path;
     return key;
-}
-
-inline LSTATUS OpenKey(HKEY root, const std::string& path, HKEY* key,
-                       REGSAM access = KEY_READ) {
-    return RegOpenKeyExA(root, path.c_str(), 0, access, key);
-}
-
-inline bool KeyExists(HKEY root, const std::string& path) {
-    HKEY key = nullptr;
-    if (OpenKey(root, path, &key) != ERROR_SUCCESS) return false;
-    RegCloseKey(key);
-    return true;
 }
 
 inline LSTATUS SetString(HKEY key, const char* name, const std::string& text) {
@@ -52,51 +44,30 @@ inline LSTATUS SetString(HKEY key, const char* name, const std::string& text) {
                           DWORD(text.size() + 1));
 }
 
-// The value's data through the narrow form, terminator dropped.
+// A string value through the narrow form.
 inline std::string QueryString(HKEY key, const char* name, LSTATUS* status = nullptr) {
-    char buffer[4096];
-    DWORD size = sizeof(buffer);
-    DWORD type = 0;
-    LSTATUS result =
-        RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
+    BYTE text[4096] = {};
+    DWORD size = sizeof(text) - 1;
+    LSTATUS result = RegQueryValueExA(key, name, nullptr, nullptr, text, &size);
     if (status) *status = result;
-    if (result != ERROR_SUCCESS) return std::string();
-    std::string text(buffer, size);
-    if (!text.empty() && text.back() == '\0') text.pop_back();
-    return text;
+    return result == ERROR_SUCCESS ? reinterpret_cast<char*>(text) : "";
 }
 
-inline std::vector<std::string> Subkeys(HKEY key) {
-    std::vector<std::string> names;
-    for (DWORD index = 0;; ++index) {
-        char name[512];
-        DWORD length = sizeof(name);
+// The names of a key's subkeys, or of its values, in enumeration order.
+inline Strings Names(HKEY key, bool values) {
+    Strings names;
+    char name[16384];
+    for (DWORD index = 0, length = sizeof(name);; ++index, length = sizeof(name)) {
         LSTATUS status =
-            RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
-        if (status != ERROR_SUCCESS) {
-            EXPECT_EQ(ERROR_NO_MORE_ITEMS, status);
-            break;
-        }
-        names.push_back(std::string(name, length));
+            values ? RegEnumValueA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr)
+                   : RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (status != ERROR_SUCCESS)
+            return status == ERROR_NO_MORE_ITEMS ? names : Strings{std::to_string(status)};
+        names.emplace_back(name, length);
     }
-    return names;
 }
-
-inline std::vector<std::string> ValueNames(HKEY key) {
-    std::vector<std::string> names;
-    std::vector<char> name(16384);
-    for (DWORD index = 0;; ++index) {
-        DWORD length = DWORD(name.size());
-        LSTATUS status =
-            RegEnumValueA(key, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
-        if (status != ERROR_SUCCESS) {
-            EXPECT_EQ(ERROR_NO_MORE_ITEMS, status);
-            break;
-        }
-        names.push_back(std::string(name.data(), length));
-    }
-    return names;
-}
+inline Strings Subkeys(HKEY key) { return Names(key, false); }
+inline Strings ValueNames(HKEY key) { return Names(key, true); }
 
 }  // namespace regtest
 

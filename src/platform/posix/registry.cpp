@@ -193,8 +193,58 @@ DWORD DeliverQueried(void* context, const ValueView& value) {
     return DeliverData(*static_cast<DataOut*>(context), value);
 }
 
-HKEY NewHandle(KeyId id, DWORD access) {
-    return reinterpret_cast<HKEY>(zvp::InsertHandle(std::make_shared<RegistryKey>(id, access)));
+// The key a handle names, provided the handle grants `right`.
+DWORD KeyWith(HKEY key, DWORD right, OpenedKey* opened) {
+    DWORD error = KeyOf(key, opened);
+    if (error == ERROR_SUCCESS && !(opened->access & right)) return ERROR_ACCESS_DENIED;
+    return error;
+}
+
+// The key a handle names and the names of a path below it.
+DWORD KeyAndPath(HKEY key, const char16_t* subKey, OpenedKey* parent, std::vector<NameRef>* parts) {
+    DWORD error = KeyOf(key, parent);
+    return error == ERROR_SUCCESS ? SplitPath(subKey, parts) : error;
+}
+
+// The key a handle names, provided the handle grants `right`, and a value
+// name in it.
+DWORD KeyAndValue(HKEY key, DWORD right, const char16_t* valueName, OpenedKey* opened,
+                  NameRef* name) {
+    DWORD error = KeyWith(key, right, opened);
+    return error == ERROR_SUCCESS ? ValueName(valueName, name) : error;
+}
+
+// A new handle to a key found or made.
+DWORD HandOut(KeyId id, DWORD access, PHKEY result) {
+    auto object = std::make_shared<RegistryKey>(id, access);
+    HKEY handle = reinterpret_cast<HKEY>(zvp::InsertHandle(std::move(object)));
+    if (!handle) return ERROR_NOT_ENOUGH_MEMORY;
+    *result = handle;
+    return ERROR_SUCCESS;
+}
+
+// Opens a key below an open one, or with `create` makes the missing keys of
+// the path on the way.
+LSTATUS FindKey(HKEY key, const char16_t* subKey, REGSAM requested, PHKEY result, bool create,
+                LPDWORD disposition) {
+    OpenedKey parent;
+    std::vector<NameRef> parts;
+    DWORD error = KeyAndPath(key, subKey, &parent, &parts);
+    if (error != ERROR_SUCCESS) return LSTATUS(error);
+    DWORD access = MapAccess(requested);
+    bool write = (access & kWriteRights) != 0;
+    KeyId id;
+    bool created = false;
+    // Creating a key needs the right on the handle it is created through.
+    if (create)
+        error = zvp::reg::CreateKey(parent.id, parts.data(), parts.size(), write,
+                                    (parent.access & KEY_CREATE_SUB_KEY) != 0, &id, &created);
+    else
+        error = zvp::reg::OpenKey(parent.id, parts.data(), parts.size(), write, &id);
+    if (error == ERROR_SUCCESS) error = HandOut(id, access, result);
+    if (error == ERROR_SUCCESS && disposition)
+        *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+    return LSTATUS(error);
 }
 
 LSTATUS CreateKey(HKEY key, const char16_t* subKey, DWORD options, REGSAM requested, PHKEY result,
@@ -202,55 +252,21 @@ LSTATUS CreateKey(HKEY key, const char16_t* subKey, DWORD options, REGSAM reques
     if (!result) return ERROR_INVALID_PARAMETER;
     *result = nullptr;
     if (!subKey || options != REG_OPTION_NON_VOLATILE) return ERROR_INVALID_PARAMETER;
-    OpenedKey parent;
-    DWORD error = KeyOf(key, &parent);
-    if (error != ERROR_SUCCESS) return LSTATUS(error);
-    std::vector<NameRef> parts;
-    error = SplitPath(subKey, &parts);
-    if (error != ERROR_SUCCESS) return LSTATUS(error);
-    DWORD access = MapAccess(requested);
-    KeyId id;
-    bool created = false;
-    // Creating a key needs the right on the handle it is created through.
-    error = zvp::reg::CreateKey(parent.id, parts.data(), parts.size(), (access & kWriteRights) != 0,
-                                (parent.access & KEY_CREATE_SUB_KEY) != 0, &id, &created);
-    if (error != ERROR_SUCCESS) return LSTATUS(error);
-    HKEY handle = NewHandle(id, access);
-    if (!handle) return ERROR_NOT_ENOUGH_MEMORY;
-    *result = handle;
-    if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
-    return ERROR_SUCCESS;
+    return FindKey(key, subKey, requested, result, true, disposition);
 }
 
 LSTATUS OpenKey(HKEY key, const char16_t* subKey, DWORD options, REGSAM requested, PHKEY result) {
     if (!result) return ERROR_INVALID_PARAMETER;
     *result = nullptr;
     if (options & ~kOpenLinkOption) return ERROR_INVALID_PARAMETER;
-    OpenedKey parent;
-    DWORD error = KeyOf(key, &parent);
-    if (error != ERROR_SUCCESS) return LSTATUS(error);
-    std::vector<NameRef> parts;
-    error = SplitPath(subKey, &parts);
-    if (error != ERROR_SUCCESS) return LSTATUS(error);
-    DWORD access = MapAccess(requested);
-    KeyId id;
-    error = zvp::reg::OpenKey(parent.id, parts.data(), parts.size(), (access & kWriteRights) != 0,
-                              &id);
-    if (error != ERROR_SUCCESS) return LSTATUS(error);
-    HKEY handle = NewHandle(id, access);
-    if (!handle) return ERROR_NOT_ENOUGH_MEMORY;
-    *result = handle;
-    return ERROR_SUCCESS;
+    return FindKey(key, subKey, requested, result, false, nullptr);
 }
 
 LSTATUS SetValue(HKEY key, const char16_t* valueName, DWORD type, const BYTE* data, DWORD size) {
     if (!data && size) return ERROR_INVALID_PARAMETER;
     OpenedKey opened;
-    DWORD error = KeyOf(key, &opened);
-    if (error != ERROR_SUCCESS) return LSTATUS(error);
-    if (!(opened.access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
     NameRef name;
-    error = ValueName(valueName, &name);
+    DWORD error = KeyAndValue(key, KEY_SET_VALUE, valueName, &opened, &name);
     if (error != ERROR_SUCCESS) return LSTATUS(error);
     return LSTATUS(zvp::reg::SetValue(opened.id, name, type, data, size));
 }
@@ -259,11 +275,8 @@ LSTATUS QueryValue(HKEY key, const char16_t* valueName, LPDWORD reserved, LPDWOR
                    LPBYTE data, LPDWORD size, bool narrow) {
     if (reserved || (data && !size)) return ERROR_INVALID_PARAMETER;
     OpenedKey opened;
-    DWORD error = KeyOf(key, &opened);
-    if (error != ERROR_SUCCESS) return LSTATUS(error);
-    if (!(opened.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
     NameRef name;
-    error = ValueName(valueName, &name);
+    DWORD error = KeyAndValue(key, KEY_QUERY_VALUE, valueName, &opened, &name);
     if (error != ERROR_SUCCESS) return LSTATUS(error);
     DataOut out = {type, data, size, narrow};
     return LSTATUS(zvp::reg::QueryValue(opened.id, name, DeliverQueried, &out));
@@ -275,9 +288,8 @@ LSTATUS EnumKey(HKEY key, DWORD index, Char* name, LPDWORD nameLength, LPDWORD r
     if (!name || !nameLength || reserved || (keyClass && !classLength))
         return ERROR_INVALID_PARAMETER;
     OpenedKey opened;
-    DWORD error = KeyOf(key, &opened);
+    DWORD error = KeyWith(key, KEY_ENUMERATE_SUB_KEYS, &opened);
     if (error != ERROR_SUCCESS) return LSTATUS(error);
-    if (!(opened.access & KEY_ENUMERATE_SUB_KEYS)) return ERROR_ACCESS_DENIED;
     std::u16string found;
     error = zvp::reg::EnumKey(opened.id, index, &found);
     if (error != ERROR_SUCCESS) return LSTATUS(error);
@@ -317,9 +329,8 @@ LSTATUS EnumValue(HKEY key, DWORD index, Char* valueName, LPDWORD valueNameLengt
     if (!valueName || !valueNameLength || reserved || (data && !dataSize))
         return ERROR_INVALID_PARAMETER;
     OpenedKey opened;
-    DWORD error = KeyOf(key, &opened);
+    DWORD error = KeyWith(key, KEY_QUERY_VALUE, &opened);
     if (error != ERROR_SUCCESS) return LSTATUS(error);
-    if (!(opened.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
     EnumeratedValue<Char> target = {valueName, valueNameLength,
                                     DataOut{type, data, dataSize, sizeof(Char) == 1}};
     return LSTATUS(zvp::reg::EnumValue(opened.id, index, DeliverEnumerated<Char>, &target));
@@ -330,10 +341,8 @@ LSTATUS DeleteKey(HKEY key, const char16_t* subKey, bool subtree) {
     // As on Windows, the right to delete is checked on the key deleted (here:
     // the store's), not on the handle it is named through.
     OpenedKey parent;
-    DWORD error = KeyOf(key, &parent);
-    if (error != ERROR_SUCCESS) return LSTATUS(error);
     std::vector<NameRef> parts;
-    error = SplitPath(subKey, &parts);
+    DWORD error = KeyAndPath(key, subKey, &parent, &parts);
     if (error != ERROR_SUCCESS) return LSTATUS(error);
     return LSTATUS(zvp::reg::DeleteKey(parent.id, parts.data(), parts.size(), subtree));
 }
