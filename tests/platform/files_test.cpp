@@ -89,7 +89,8 @@ TEST(PlatformFullPath, JoinsTheCurrentDirectoryAndResolvesDotsAsText) {
         const char* relative;
         std::string expected;
     } cases[] = {
-        {"../x", parent + "/x"}, {"a//b///c", here + "/a/b/c"}, {"sub/", here + "/sub/"}, {".", here}, {"..", parent}, {"", here},
+        {"./a/./b", here + "/a/b"}, {"a/../b", here + "/b"}, {"../x", parent + "/x"}, {"a//b///c", here + "/a/b/c"},
+        {"sub/", here + "/sub/"}, {".", here}, {"..", parent}, {"", here},
         {nullptr, here},            {"/usr/./lib/../bin", "/usr/bin"}, {"/../../etc", "/etc"}, {"/..", "/"},
         {"no/such/../thing", here + "/no/thing"},  // nothing needs to exist
     };

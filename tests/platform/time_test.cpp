@@ -27,8 +27,7 @@ TEST(PlatformTime, TickCountIsMillisecondsSinceBootWrappingAt2To32) {
     EXPECT_LT(DWORD(expected - before + 100), 300u) << "tick " << before << " uptime " << expected;
 }
 
-// The library's test reads the time in UTC; a zone east of it shows the
-// fields are the zone's.
+// A zone five hours east of UTC: the fields are the zone's.
 TEST(PlatformTime, LocalTimeIsTheZonesFieldsOfNow) {
     setenv("TZ", "XYZ-5", 1);
     tzset();
