@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/win32.h"
+#include "platform_util.h"
 #include "support.h"
 
 namespace {
@@ -67,12 +68,10 @@ TEST(CrtFiles, MovesRenameButReplaceOnlyFilesAndOnlyOnNt) {
         {a.c_str(), b, 0x8 /* MOVEFILE_WRITE_THROUGH */, ERROR_INVALID_PARAMETER},
     };
     for (const auto& f : failures) {
-        SetLastError(0);
-        EXPECT_FALSE(f.flags ? MoveFileExA(f.from, f.to.c_str(), f.flags) : MoveFileA(f.from, f.to.c_str())) << f.to;
-        EXPECT_EQ(GetLastError(), zvtest::Family9x() && f.flags ? DWORD(ERROR_CALL_NOT_IMPLEMENTED) : f.error) << f.to;
-        SetLastError(0);
-        EXPECT_FALSE(MoveFileExA(f.from, f.to.c_str(), f.flags));
-        EXPECT_EQ(GetLastError(), zvtest::Family9x() ? DWORD(ERROR_CALL_NOT_IMPLEMENTED) : f.error) << f.to;
+        SCOPED_TRACE(f.to);
+        EXPECT_FAILS(f.flags ? MoveFileExA(f.from, f.to.c_str(), f.flags) : MoveFileA(f.from, f.to.c_str()),
+                     zvtest::Family9x() && f.flags ? DWORD(ERROR_CALL_NOT_IMPLEMENTED) : f.error);
+        EXPECT_FAILS(MoveFileExA(f.from, f.to.c_str(), f.flags), zvtest::Family9x() ? DWORD(ERROR_CALL_NOT_IMPLEMENTED) : f.error);
     }
     EXPECT_EQ(Read(a), "new");
     EXPECT_EQ(Read(b), "old");

@@ -75,10 +75,7 @@ TEST(PlatformFiles, EveryFailureHasItsWin32ErrorAndChangesNothing) {
     EXPECT_TRUE(std::filesystem::exists(file));
     EXPECT_FALSE(std::filesystem::exists(missing));
 
-    // Names reach the host as UTF-8: narrow ones read as ISO-8859-1, wide
-    // ones with characters beyond the BMP through their surrogate pairs.
-    EXPECT_TRUE(CreateDirectoryA(dir.file("caf\xE9").c_str(), nullptr));
-    EXPECT_TRUE(std::filesystem::exists(dir.file("caf\xC3\xA9")));
+    // Wide names with characters beyond the BMP reach the host as UTF-8.
     if (!zvtest::Family9x()) {
         EXPECT_TRUE(CreateDirectoryW((W(dir.file("").c_str()) + u"\U0001F600").c_str(), nullptr));
         EXPECT_TRUE(std::filesystem::exists(dir.file("\xF0\x9F\x98\x80")));
@@ -92,8 +89,8 @@ TEST(PlatformFullPath, JoinsTheCurrentDirectoryAndResolvesDotsAsText) {
         const char* relative;
         std::string expected;
     } cases[] = {
-        {"./a/./b", here + "/a/b"}, {"a/../b", here + "/b"},  {"../x", parent + "/x"}, {"a//b///c", here + "/a/b/c"},
-        {"sub/", here + "/sub/"},   {".", here},              {"..", parent},          {"", here},
+        {"./a/./b", here + "/a/b"}, {"a/../b", here + "/b"}, {"../x", parent + "/x"}, {"a//b///c", here + "/a/b/c"},
+        {"sub/", here + "/sub/"}, {".", here}, {"..", parent}, {"", here},
         {nullptr, here},            {"/usr/./lib/../bin", "/usr/bin"}, {"/../../etc", "/etc"}, {"/..", "/"},
         {"no/such/../thing", here + "/no/thing"},  // nothing needs to exist
     };
@@ -103,58 +100,53 @@ TEST(PlatformFullPath, JoinsTheCurrentDirectoryAndResolvesDotsAsText) {
     }
 }
 
-TEST(PlatformFullPath, CapacityCountsTheTerminatorAndNullAllocates) {
+// How the capacity counts is checked through the library on both paths;
+// here the runtime's own error and the block it allocates.
+TEST(PlatformFullPath, TooSmallIsERangeAndNullAllocates) {
     const std::string expected = std::filesystem::current_path().string() + "/abc";
     const size_t length = expected.size();
     std::string out(length + 8, '#');
-    EXPECT_EQ(_fullpath(&out[0], "abc", length + 1), &out[0]);
-    EXPECT_EQ(std::string(out.c_str()), expected);
-    out.assign(length + 8, '#');
+    std::u16string wout(length + 8, u'#');
     for (size_t capacity : {length, size_t(0)}) {
         errno = 0;
         EXPECT_EQ(_fullpath(&out[0], "abc", capacity), nullptr);
         EXPECT_EQ(errno, ERANGE);
+        if (zvtest::Family9x()) continue;
+        errno = 0;
+        EXPECT_EQ(_wfullpath(&wout[0], u"abc", capacity), nullptr);
+        EXPECT_EQ(errno, ERANGE);
     }
     EXPECT_EQ(out[length], '#');  // nothing is written past the capacity
+    EXPECT_EQ(wout[length], u'#');
     // A null destination: a malloc block sized to fit, capacity ignored.
     char* allocated = _fullpath(nullptr, "abc", 1);
     ASSERT_NE(allocated, nullptr);
     EXPECT_EQ(std::string(allocated), expected);
     free(allocated);
-
     if (zvtest::Family9x()) {
         SetLastError(0);
         EXPECT_EQ(_wfullpath(nullptr, u"abc", 100), nullptr);
         EXPECT_EQ(GetLastError(), DWORD(ERROR_CALL_NOT_IMPLEMENTED));
-        return;
     }
-    std::u16string wout(length + 8, u'#');
-    errno = 0;
-    EXPECT_EQ(_wfullpath(&wout[0], u"abc", length), nullptr);
-    EXPECT_EQ(errno, ERANGE);
-    EXPECT_EQ(wout[length], u'#');
-    EXPECT_EQ(_wfullpath(&wout[0], u"abc", length + 1), &wout[0]);
-    EXPECT_EQ(std::u16string(wout.c_str()), W(expected.c_str()));
 }
 
 TEST(PlatformFullPath, NarrowResultIsLatin1AndWideKeepsItsUnits) {
     zvtest::TempDir dir;
-    // U+00E9 fits ISO-8859-1; U+20AC does not.
-    ASSERT_EQ(mkdir(dir.file("\xC3\xA9").c_str(), 0700), 0);
-    ASSERT_EQ(mkdir(dir.file("\xC3\xA9/\xE2\x82\xAC").c_str(), 0700), 0);
+    // U+20AC has no ISO-8859-1 form; U+00E9 in the narrow input has one.
+    ASSERT_EQ(mkdir(dir.file("\xE2\x82\xAC").c_str(), 0700), 0);
     const std::filesystem::path saved = std::filesystem::current_path();
-    ASSERT_EQ(chdir(dir.file("\xC3\xA9/\xE2\x82\xAC").c_str()), 0);
+    ASSERT_EQ(chdir(dir.file("\xE2\x82\xAC").c_str()), 0);
     const std::string host = std::filesystem::current_path().string();
-    const std::string base = host.substr(0, host.size() - strlen("/\xC3\xA9/\xE2\x82\xAC"));
+    const std::string base = host.substr(0, host.size() - strlen("/\xE2\x82\xAC"));
     char out[1024];
-    ASSERT_NE(_fullpath(out, "f\xFF", sizeof(out)), nullptr);
-    EXPECT_EQ(std::string(out), base + "/\xE9/?/f\xFF");
+    ASSERT_NE(_fullpath(out, "f\xE9", sizeof(out)), nullptr);
+    EXPECT_EQ(std::string(out), base + "/?/f\xE9");
     if (!zvtest::Family9x()) {
         char16_t wout[1024];
         // Units that are no valid UTF-16 come back as they went in.
         const char16_t relative[] = {u'g', 0xD800, 0};
         ASSERT_NE(_wfullpath(wout, relative, 1024), nullptr);
-        EXPECT_EQ(std::u16string(wout), W(base.c_str()) + u"/\u00E9/\u20AC/g\xD800");
+        EXPECT_EQ(std::u16string(wout), W(base.c_str()) + u"/\u20AC/g\xD800");
     }
     std::filesystem::current_path(saved);
 }

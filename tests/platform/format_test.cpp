@@ -5,6 +5,7 @@
 #include <stdio.h>
 
 #include <string>
+#include <tuple>
 
 #include "platform/win32.h"
 #include "support.h"
@@ -92,22 +93,19 @@ TEST(WideFormatter, StringsAndCharactersOfBothWidths) {
 }
 
 TEST(WideFormatter, CountRulesOfTheRuntimeLibrary) {
+    // Fits with its terminator: the length.  Exactly the count: all of it,
+    // no terminator, the count.  Longer: the first count units, no
+    // terminator, -1.  Huge widths stream their padding; count 0 writes nothing.
+    for (auto [count, format, result, after] :
+         {std::tuple<size_t, const char16_t*, int, const char16_t*>{8, u"%d", 7, u"1234567\0"},
+          {7, u"%d", 7, u"1234567#"}, {4, u"%d", -1, u"1234####"}, {4, u"%100000d", -1, u"    ####"},
+          {0, u"", 0, u"########"}, {0, u"x", -1, u"########"}}) {
+        char16_t buffer[8];
+        std::fill(buffer, buffer + 8, u'#');
+        EXPECT_EQ(_snwprintf(buffer, count, format, 1234567), result) << count << " " << zvtest::N(format);
+        EXPECT_EQ(std::u16string(buffer, 8), std::u16string(after, 8)) << count << " " << zvtest::N(format);
+    }
     char16_t buffer[8];
-    // Fits with its terminator: the length.
-    std::fill(buffer, buffer + 8, u'#');
-    EXPECT_EQ(_snwprintf(buffer, 8, u"%d", 1234567), 7);
-    EXPECT_EQ(std::u16string(buffer), u"1234567");
-    // Exactly the count: all of it, no terminator, the count returned.
-    std::fill(buffer, buffer + 8, u'#');
-    EXPECT_EQ(_snwprintf(buffer, 7, u"%d", 1234567), 7);
-    EXPECT_EQ(std::u16string(buffer, 8), u"1234567#");
-    // Longer: the first count units, no terminator, -1.
-    std::fill(buffer, buffer + 8, u'#');
-    EXPECT_EQ(_snwprintf(buffer, 4, u"%s", u"abcdefg"), -1);
-    EXPECT_EQ(std::u16string(buffer, 8), u"abcd####");
-    // Count 0 writes nothing; a null buffer is allowed only then.
-    EXPECT_EQ(_snwprintf(buffer, 0, u""), 0);
-    EXPECT_EQ(_snwprintf(buffer, 0, u"x"), -1);
     EXPECT_EQ(_snwprintf(nullptr, 0, u""), 0);
     errno = 0;
     EXPECT_EQ(_snwprintf(nullptr, 4, u"x"), -1);
@@ -115,10 +113,6 @@ TEST(WideFormatter, CountRulesOfTheRuntimeLibrary) {
     errno = 0;
     EXPECT_EQ(_snwprintf(buffer, 8, nullptr), -1);
     EXPECT_EQ(errno, EINVAL);
-    // Huge widths stream their padding; nothing lands past the count.
-    std::fill(buffer, buffer + 8, u'#');
-    EXPECT_EQ(_snwprintf(buffer, 4, u"%100000d", 1), -1);
-    EXPECT_EQ(std::u16string(buffer, 8), u"    ####");
     EXPECT_EQ(_snwprintf(buffer, 4, u"%.2000000000d%2147483647s", 1, u"x"), -1);
     EXPECT_EQ(_snwprintf(buffer, 4, u"%99999999999999999999d", 1), -1);  // width saturates
 }

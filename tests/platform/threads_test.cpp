@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/posix/waitable.h"
+#include "platform_util.h"
 #include "support.h"
 #include "watchdog.h"
 
@@ -19,14 +20,6 @@ using Start = unsigned(ZV_STDCALL*)(void*);
 
 HANDLE Begin(Start start, void* arg, unsigned flags = 0) {
     return reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, start, arg, flags, nullptr));
-}
-
-// The last error a call leaves, cleared before it.
-template <class Call>
-DWORD ErrorOf(Call call) {
-    SetLastError(ERROR_SUCCESS);
-    call();
-    return GetLastError();
 }
 
 DWORD ExitCodeOf(HANDLE thread) {
@@ -71,21 +64,36 @@ bool Halted(const Spinner& s) {
 
 unsigned ZV_STDCALL WaitOn(void* object) { return WaitForSingleObject(object, INFINITE); }
 
-TEST(PlatformThreads, HandlesExitCodesAndCreation) {
+TEST(PlatformThreads, SuspendCountsEndAtTheirMaximumAndWithTheThread) {
     zvtest::Watchdog watchdog(60);
-    HANDLE gate = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    HANDLE thread = Begin(WaitOn, gate);
+    Spinner spinner;
+    HANDLE thread = Begin(Spin, &spinner, CREATE_SUSPENDED);
     ASSERT_NE(thread, nullptr);
     EXPECT_EQ(ExitCodeOf(thread), DWORD(STILL_ACTIVE));
     EXPECT_EQ(WaitForSingleObject(thread, 30), WAIT_TIMEOUT);
-    EXPECT_TRUE(SetEvent(gate));
+    EXPECT_TRUE(Halted(spinner));  // created suspended: waits for the first resume
+    EXPECT_EQ(ResumeThread(thread), 1u);
+    ASSERT_TRUE(Runs(spinner));
+    EXPECT_EQ(ResumeThread(thread), 0u);  // not suspended: nothing to undo
+
+    for (DWORD i = 0; i < MAXIMUM_SUSPEND_COUNT; ++i) ASSERT_EQ(SuspendThread(thread), i);
+    EXPECT_TRUE(Halted(spinner));
+    EXPECT_FAILS(SuspendThread(thread) != DWORD(-1), ERROR_SIGNAL_REFUSED);
+    for (DWORD i = MAXIMUM_SUSPEND_COUNT; i > 1; --i) ASSERT_EQ(ResumeThread(thread), i);
+    EXPECT_TRUE(Halted(spinner));
+    EXPECT_EQ(ResumeThread(thread), 1u);
+    EXPECT_TRUE(Runs(spinner));
+
+    spinner.stop = true;
     EXPECT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
-    // The handle stays signalled until it is closed, then it is gone.
-    EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_OBJECT_0);
-    EXPECT_TRUE(CloseHandle(thread));
+    EXPECT_TRUE(spinner.unwound);
+    // An ended thread can no longer be suspended; resuming it reports 0.
+    // Its handle stays signalled until it is closed, then it is gone.
+    EXPECT_FAILS(SuspendThread(thread) != DWORD(-1), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(ResumeThread(thread), 0u);
+    ExpectEnds(thread, 77);
     DWORD code = 1;
-    EXPECT_EQ(ErrorOf([&] { EXPECT_FALSE(GetExitCodeThread(thread, &code)); }), DWORD(ERROR_INVALID_HANDLE));
-    EXPECT_TRUE(CloseHandle(gate));
+    EXPECT_FAILS(GetExitCodeThread(thread, &code), ERROR_INVALID_HANDLE);
 
     // _endthreadex unwinds the thread's stack and keeps its code.
     static std::atomic<bool> unwound{false};
@@ -99,38 +107,10 @@ TEST(PlatformThreads, HandlesExitCodesAndCreation) {
         nullptr);
     ExpectEnds(thread, 4242);
     EXPECT_TRUE(unwound);
-
     errno = 0;
     EXPECT_EQ(_beginthreadex(nullptr, 0, nullptr, nullptr, 0, nullptr), 0u);
     EXPECT_EQ(errno, EINVAL);
     EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
-}
-
-TEST(PlatformThreads, SuspendCountsEndAtTheirMaximumAndWithTheThread) {
-    zvtest::Watchdog watchdog(60);
-    Spinner spinner;
-    HANDLE thread = Begin(Spin, &spinner, CREATE_SUSPENDED);
-    ASSERT_NE(thread, nullptr);
-    EXPECT_TRUE(Halted(spinner));  // created suspended: waits for the first resume
-    EXPECT_EQ(ResumeThread(thread), 1u);
-    ASSERT_TRUE(Runs(spinner));
-    EXPECT_EQ(ResumeThread(thread), 0u);  // not suspended: nothing to undo
-
-    for (DWORD i = 0; i < MAXIMUM_SUSPEND_COUNT; ++i) ASSERT_EQ(SuspendThread(thread), i);
-    EXPECT_TRUE(Halted(spinner));
-    EXPECT_EQ(ErrorOf([&] { EXPECT_EQ(SuspendThread(thread), DWORD(-1)); }), DWORD(ERROR_SIGNAL_REFUSED));
-    for (DWORD i = MAXIMUM_SUSPEND_COUNT; i > 1; --i) ASSERT_EQ(ResumeThread(thread), i);
-    EXPECT_TRUE(Halted(spinner));
-    EXPECT_EQ(ResumeThread(thread), 1u);
-    EXPECT_TRUE(Runs(spinner));
-
-    spinner.stop = true;
-    EXPECT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
-    EXPECT_TRUE(spinner.unwound);
-    // An ended thread can no longer be suspended; resuming it reports 0.
-    EXPECT_EQ(ErrorOf([&] { EXPECT_EQ(SuspendThread(thread), DWORD(-1)); }), DWORD(ERROR_ACCESS_DENIED));
-    EXPECT_EQ(ResumeThread(thread), 0u);
-    ExpectEnds(thread, 77);
 }
 
 TEST(PlatformThreads, WakeOfASuspendedWaiterIsKeptForIt) {
@@ -188,17 +168,16 @@ TEST(PlatformThreads, ControlCallsRejectHandlesOfOtherKinds) {
     HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     for (HANDLE h : {event, HANDLE(nullptr), INVALID_HANDLE_VALUE, reinterpret_cast<HANDLE>(uintptr_t(0x5550))}) {
         DWORD code = 0;
-        EXPECT_EQ(ErrorOf([&] { EXPECT_EQ(SuspendThread(h), DWORD(-1)); }), DWORD(ERROR_INVALID_HANDLE));
-        EXPECT_EQ(ErrorOf([&] { EXPECT_EQ(ResumeThread(h), DWORD(-1)); }), DWORD(ERROR_INVALID_HANDLE));
-        EXPECT_EQ(ErrorOf([&] { EXPECT_FALSE(GetExitCodeThread(h, &code)); }), DWORD(ERROR_INVALID_HANDLE));
-        EXPECT_EQ(ErrorOf([&] { EXPECT_FALSE(TerminateThread(h, 0)); }), DWORD(ERROR_INVALID_HANDLE));
+        EXPECT_FAILS(SuspendThread(h) != DWORD(-1), ERROR_INVALID_HANDLE);
+        EXPECT_FAILS(ResumeThread(h) != DWORD(-1), ERROR_INVALID_HANDLE);
+        EXPECT_FAILS(GetExitCodeThread(h, &code), ERROR_INVALID_HANDLE);
+        EXPECT_FAILS(TerminateThread(h, 0), ERROR_INVALID_HANDLE);
     }
     EXPECT_TRUE(CloseHandle(event));
-    EXPECT_EQ(ErrorOf([] { EXPECT_FALSE(TerminateProcess(reinterpret_cast<HANDLE>(uintptr_t(0x40)), 1)); }),
-              DWORD(ERROR_INVALID_HANDLE));
+    EXPECT_FAILS(TerminateProcess(reinterpret_cast<HANDLE>(uintptr_t(0x40)), 1), ERROR_INVALID_HANDLE);
     // The pseudo-handle of a thread not started here: nothing to suspend,
     // wait for or close.
-    EXPECT_EQ(ErrorOf([] { EXPECT_EQ(SuspendThread(GetCurrentThread()), DWORD(-1)); }), DWORD(ERROR_INVALID_HANDLE));
+    EXPECT_FAILS(SuspendThread(GetCurrentThread()) != DWORD(-1), ERROR_INVALID_HANDLE);
     EXPECT_FALSE(TerminateThread(GetCurrentThread(), 1));
     EXPECT_EQ(WaitForSingleObject(GetCurrentThread(), 0), WAIT_FAILED);
     EXPECT_FALSE(CloseHandle(GetCurrentThread()));
@@ -206,46 +185,40 @@ TEST(PlatformThreads, ControlCallsRejectHandlesOfOtherKinds) {
     EXPECT_EXIT(TerminateProcess(GetCurrentProcess(), 3), ::testing::ExitedWithCode(3), "");
 }
 
-TEST(PlatformThreads, ManyControllersSuspendAndResumeOneThread) {
+// Threads start and end while others suspend and resume one spinning
+// thread: every count stays in range and no handle is left behind.
+TEST(PlatformThreads, ConcurrentControlStartAndEnd) {
     zvtest::Watchdog watchdog(120);
+    size_t openBefore = zvp::OpenHandleCount();
     Spinner spinner;
-    HANDLE thread = Begin(Spin, &spinner);
-    ASSERT_NE(thread, nullptr);
-    const int kRounds = zvtest::kThreadSanitizer ? 100 : 500;
+    HANDLE spinning = Begin(Spin, &spinner);
+    ASSERT_NE(spinning, nullptr);
+    const int kRounds = zvtest::kThreadSanitizer ? 50 : 300;
     std::vector<std::thread> controllers;
     for (int c = 0; c < 4; ++c)
         controllers.emplace_back([&] {
             for (int i = 0; i < kRounds; ++i) {
-                ASSERT_NE(SuspendThread(thread), DWORD(-1));
+                ASSERT_NE(SuspendThread(spinning), DWORD(-1));
                 // While this suspension stands the count is at least 1.
-                DWORD count = ResumeThread(thread);
+                DWORD count = ResumeThread(spinning);
                 ASSERT_GE(count, 1u);
                 ASSERT_LE(count, 4u);
+                HANDLE t = Begin([](void* p) -> unsigned { return unsigned(reinterpret_cast<uintptr_t>(p)); },
+                                 reinterpret_cast<void*>(uintptr_t(i)));
+                ASSERT_NE(t, nullptr);
+                // Every other handle is closed while its thread may still run.
+                if (i % 2) {
+                    EXPECT_TRUE(CloseHandle(t));
+                } else {
+                    ExpectEnds(t, DWORD(i));
+                }
             }
         });
     for (auto& t : controllers) t.join();
-    EXPECT_EQ(ResumeThread(thread), 0u);
+    EXPECT_EQ(ResumeThread(spinning), 0u);
     EXPECT_TRUE(Runs(spinner));
     spinner.stop = true;
-    ExpectEnds(thread, 77);
-}
-
-TEST(PlatformThreads, ManyThreadsStartAndEndConcurrently) {
-    zvtest::Watchdog watchdog(120);
-    size_t openBefore = zvp::OpenHandleCount();
-    const int kThreads = zvtest::kThreadSanitizer ? 50 : 400;
-    std::vector<HANDLE> threads;
-    for (int i = 0; i < kThreads; ++i) {
-        HANDLE t = Begin([](void* p) -> unsigned { return unsigned(reinterpret_cast<uintptr_t>(p)); },
-                         reinterpret_cast<void*>(uintptr_t(i)));
-        ASSERT_NE(t, nullptr);
-        // Every other handle is closed while its thread may still run.
-        if (i % 2) {
-            EXPECT_TRUE(CloseHandle(t));
-        }
-        threads.push_back(i % 2 ? nullptr : t);
-    }
-    for (int i = 0; i < kThreads; i += 2) ExpectEnds(threads[i], DWORD(i));
+    ExpectEnds(spinning, 77);
     EXPECT_EQ(zvp::OpenHandleCount(), openBefore);
 }
 

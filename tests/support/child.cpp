@@ -4,21 +4,23 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
+
+#include <chrono>
 
 extern char** environ;
 
 namespace zvtest {
 namespace {
 
-long long NowMs() {
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
+using Clock = std::chrono::steady_clock;
+
+long long MillisecondsUntil(Clock::time_point deadline) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
 }
 
 }  // namespace
@@ -31,120 +33,80 @@ bool RegisterChildRole(const char* name, ChildRoleFn role) {
     exit(role(argument ? argument : "", 3));
 }
 
-void Report(int reportFd, const std::string& line) {
-    std::string out = line + "\n";
-    const char* p = out.data();
-    size_t left = out.size();
-    while (left > 0) {
-        ssize_t n = write(reportFd, p, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        p += n;
-        left -= size_t(n);
-    }
-}
+// One write per line: a report line is far shorter than a pipe's atomic size.
+void Report(int reportFd, const std::string& line) { dprintf(reportFd, "%s\n", line.c_str()); }
 
-Child::Child(const char* role, const std::string& argument,
-             const std::vector<std::string>& environment) {
+Child::Child(const char* role, const std::string& argument, const std::vector<std::string>& environment) {
     // Everything the child needs is built before fork: between fork and
     // exec only async-signal-safe calls are made.
-    std::vector<std::string> variables;
-    for (char** e = environ; *e; ++e) {
-        if (strncmp(*e, "ZVTEST_CHILD_", 13) == 0) continue;
-        bool replaced = false;
-        for (const std::string& extra : environment)
-            if (strncmp(*e, extra.c_str(), extra.find('=') + 1) == 0) replaced = true;
-        if (!replaced) variables.push_back(*e);
-    }
-    for (const std::string& extra : environment) variables.push_back(extra);
+    // The child's own variables come first: getenv finds the first of a name.
+    std::vector<std::string> variables(environment);
     variables.push_back(std::string("ZVTEST_CHILD_ROLE=") + role);
     variables.push_back("ZVTEST_CHILD_ARG=" + argument);
     std::vector<char*> envp;
     for (std::string& v : variables) envp.push_back(&v[0]);
+    for (char** e = environ; *e; ++e) envp.push_back(*e);
     envp.push_back(nullptr);
-    char self[] = "/proc/self/exe";
     char name[] = "zvtest-child";
     char* argv[] = {name, nullptr};
-
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return;
-    pid_t pid = fork();
-    if (pid == 0) {
+    pid_ = fork();
+    if (pid_ == 0) {
         // The report pipe becomes descriptor 3 (dup2 clears close-on-exec).
-        if (fds[1] == 3) {
-            fcntl(3, F_SETFD, 0);
-        } else if (dup2(fds[1], 3) < 0) {
-            _exit(127);
-        }
-        execve(self, argv, envp.data());
+        if ((fds[1] == 3 ? fcntl(3, F_SETFD, 0) : dup2(fds[1], 3)) < 0) _exit(127);
+        execve("/proc/self/exe", argv, envp.data());
         _exit(127);
     }
     close(fds[1]);
-    if (pid < 0) {
-        close(fds[0]);
-        return;
-    }
-    pid_ = pid;
-    readFd_ = fds[0];
+    if (pid_ > 0) readFd_ = fds[0];
+    else close(fds[0]);
 }
 
 Child::~Child() {
-    if (pid_ > 0 && !reaped_) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-    }
+    Wait(0);  // kills it if it still runs
     if (readFd_ >= 0) close(readFd_);
 }
 
 bool Child::ReadLine(std::string* line, int timeoutMs) {
-    long long deadline = NowMs() + timeoutMs;
-    for (;;) {
-        size_t end = pending_.find('\n');
-        if (end != std::string::npos) {
-            *line = pending_.substr(0, end);
-            pending_.erase(0, end + 1);
-            return true;
-        }
-        if (readFd_ < 0) return false;
-        long long left = deadline - NowMs();
-        if (left <= 0) return false;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    size_t end;
+    while ((end = pending_.find('\n')) == std::string::npos) {
+        const long long left = MillisecondsUntil(deadline);
         struct pollfd poller = {readFd_, POLLIN, 0};
-        int ready = poll(&poller, 1, int(left));
+        const int ready = readFd_ < 0 || left <= 0 ? 0 : poll(&poller, 1, int(left));
         if (ready < 0 && errno == EINTR) continue;
         if (ready <= 0) return false;
         char buffer[4096];
-        ssize_t n = read(readFd_, buffer, sizeof(buffer));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
+        const ssize_t n = read(readFd_, buffer, sizeof buffer);
+        if (n > 0) pending_.append(buffer, size_t(n));
+        if (n == 0 || (n < 0 && errno != EINTR)) {  // what is pending may still hold a whole line
             close(readFd_);
             readFd_ = -1;
-            continue;  // what is pending may still hold a whole line
         }
-        pending_.append(buffer, size_t(n));
     }
+    *line = pending_.substr(0, end);
+    pending_.erase(0, end + 1);
+    return true;
 }
 
 int Child::Wait(int timeoutMs) {
-    if (pid_ <= 0) return -1;
-    long long deadline = NowMs() + timeoutMs;
-    while (!reaped_) {
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (pid_ > 0 && !reaped_) {
         int status = 0;
-        pid_t done = waitpid(pid_, &status, WNOHANG);
-        if (done == pid_) {
-            reaped_ = true;
-            status_ = WIFEXITED(status) ? WEXITSTATUS(status)
-                                        : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
-            break;
-        }
+        const pid_t done = waitpid(pid_, &status, WNOHANG);
         if (done < 0 && errno != EINTR) return -1;
-        if (NowMs() >= deadline) {
+        if (done == pid_) {
+            status_ = WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
+        } else if (MillisecondsUntil(deadline) <= 0) {
             kill(pid_, SIGKILL);
             waitpid(pid_, nullptr, 0);
-            reaped_ = true;
             status_ = -1;
-            break;
+        } else {
+            usleep(2000);
+            continue;
         }
-        usleep(2000);
+        reaped_ = true;
     }
     return status_;
 }

@@ -36,9 +36,6 @@ class Child {
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
 
-    bool started() const { return pid_ > 0; }
-    pid_t pid() const { return pid_; }
-
     // The next line the child reported, without its newline; false at the
     // end of its reports or when none came within the timeout.
     bool ReadLine(std::string* line, int timeoutMs);

@@ -2,7 +2,14 @@
 #ifndef ZV_TEST_SUPPORT_H
 #define ZV_TEST_SUPPORT_H
 
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <filesystem>
 #include <string>
+#include <type_traits>
+#include <vector>
 
 #include "zv.h"
 
@@ -10,17 +17,30 @@ namespace zvtest {
 
 // A wide string from narrow ASCII/Latin-1 text, unit per byte (no sign
 // extension, unlike ZVFromAnsi).
-std::u16string W(const char* text);
+inline std::u16string W(const char* text) {
+    std::u16string out;
+    for (; *text; ++text) out += char16_t(static_cast<unsigned char>(*text));
+    return out;
+}
 
 // Narrow text from a wide string: each unit's low byte.
-std::string N(const ZVWCHAR* text);
+inline std::string N(const ZVWCHAR* text) {
+    std::string out;
+    for (; *text; ++text) out += char(*text & 0xFF);
+    return out;
+}
 
 // A fresh, empty directory under the system's temporary directory, removed
 // with its contents when the object goes.
 class TempDir {
   public:
-    TempDir();
-    ~TempDir();
+    TempDir() : path_((std::filesystem::temp_directory_path() / "zvtest-XXXXXX").string()) {
+        if (!mkdtemp(&path_[0])) abort();
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
     const std::string& path() const { return path_; }
@@ -31,8 +51,37 @@ class TempDir {
 };
 
 // True when the emulated machine is of the 9x family.
-bool Family9x();
+inline bool Family9x() {
+    const char* family = getenv("ZV_EMULATE_FAMILY");
+    return family && strcmp(family, "9x") == 0;
+}
+
+// The settings of the wide-call switch this family has: narrow always,
+// wide on the NT family.
+inline std::vector<uint16_t> CallWidths() {
+    return Family9x() ? std::vector<uint16_t>{0} : std::vector<uint16_t>{0, 1};
+}
+
+// Gives a variable another value for one scope.
+template <class T>
+class ScopedValue {
+  public:
+    ScopedValue(T& variable, typename std::decay<T>::type value) : variable_(variable), saved_(variable) {
+        variable = value;
+    }
+    ~ScopedValue() { variable_ = saved_; }
+    ScopedValue(const ScopedValue&) = delete;
+    ScopedValue& operator=(const ScopedValue&) = delete;
+
+  private:
+    T& variable_;
+    T saved_;
+};
 
 }  // namespace zvtest
+
+// Expects `call` to give `failure` and leave `error` as the last error.
+#define ZVTEST_EXPECT_FAILS(call, failure, error) \
+    do { SetLastError(0); EXPECT_EQ(call, failure); EXPECT_EQ(GetLastError(), DWORD(error)); } while (0)
 
 #endif  // ZV_TEST_SUPPORT_H

@@ -3,53 +3,45 @@
 #ifndef ZV_TEST_WATCHDOG_H
 #define ZV_TEST_WATCHDOG_H
 
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
 
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <thread>
 
 namespace zvtest {
 
+// Holds the process's alarm while it lives: when the alarm goes off, the
+// process says what did not finish and aborts.  A nested watchdog gives the
+// alarm back to the one around it.
 class Watchdog {
   public:
-    explicit Watchdog(int seconds, const char* what = "test")
-        : thread_([this, seconds, what] {
-              std::unique_lock<std::mutex> guard(lock_);
-              if (!done_.wait_for(guard, std::chrono::seconds(seconds), [this] { return stopped_; })) {
-                  fprintf(stderr, "watchdog: %s did not finish within %d s\n", what, seconds);
-                  fflush(stderr);
-                  abort();
-              }
-          }) {}
-    ~Watchdog() {
-        {
-            std::lock_guard<std::mutex> guard(lock_);
-            stopped_ = true;
-        }
-        done_.notify_all();
-        thread_.join();
+    explicit Watchdog(int seconds, const char* what = "test") : outer_(alarm(0)) {
+        snprintf(message_, sizeof message_, "watchdog: %s did not finish within %d s\n", what, seconds);
+        signal(SIGALRM, [](int) {
+            if (write(STDERR_FILENO, message_, strlen(message_)) < 0) _exit(134);
+            abort();
+        });
+        alarm(unsigned(seconds));
     }
+    ~Watchdog() { alarm(outer_); }
     Watchdog(const Watchdog&) = delete;
     Watchdog& operator=(const Watchdog&) = delete;
 
   private:
-    std::mutex lock_;
-    std::condition_variable done_;
-    bool stopped_ = false;
-    std::thread thread_;
+    static inline char message_[160];
+    unsigned outer_;
 };
 
 // Polls `condition` until it holds or `seconds` pass; returns whether it held.
 template <class Condition>
 bool WaitUntil(Condition condition, int seconds = 20) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (!condition()) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    for (; !condition(); std::this_thread::sleep_for(std::chrono::microseconds(200)))
         if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
     return true;
 }
 
