@@ -174,6 +174,9 @@ TEST_F(ConfigDocument, SavesReplaceTheFileWhole) {
         // Without a replacing rename (9x) the old file goes first; a crash
         // right then leaves the whole new text under the temporary name.
         const std::string now = ReadBytes(path);
-        EXPECT_TRUE(now == firstText || now == secondText || (zvtest::Family9x() && now == "<none>")) << round;
+        EXPECT_TRUE(now == firstText || now == secondText || (zvtest::Family9x() && now == "<none>")) << now.size();
+        // A save to a missing file first creates it empty, so the next round
+        // starts again from a whole one.
+        if (now == "<none>") first.Save(nullptr);
     }
 }
