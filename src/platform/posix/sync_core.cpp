@@ -45,6 +45,13 @@ constexpr int kSpinBeforeSleep = 100;
 
 LONG* LockWord(LPCRITICAL_SECTION section) { return &section->LockCount; }
 
+// One step of a spin: lets a sibling hardware thread run.
+void Relax() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+}
+
 // The reservation and the hold word live in fields that Win32 keeps for its
 // debugging record and its wait object, which this lock needs neither of.
 DWORD* ReservationWord(LPCRITICAL_SECTION section) {
@@ -78,9 +85,7 @@ bool TryTake(LONG* word) {
 void TakeSlow(LONG* word) {
     for (int i = 0; i < kSpinBeforeSleep; ++i) {
         if (__atomic_load_n(word, __ATOMIC_RELAXED) == kFree && TryTake(word)) return;
-#if defined(__x86_64__) || defined(__i386__)
-        __builtin_ia32_pause();
-#endif
+        Relax();
     }
     // Mark the word as having sleepers before sleeping, so the leaver knows
     // to wake one; whoever takes it this way keeps the mark (it may have
@@ -118,6 +123,14 @@ void ProcessWideBarrier() {
     nanosleep(&pause, nullptr);
 }
 
+void LeaveReserved(LPCRITICAL_SECTION section, DWORD self) {
+    __atomic_store_n(HoldWord(section), 0, __ATOMIC_RELEASE);
+    __atomic_signal_fence(__ATOMIC_SEQ_CST);
+    // A withdrawer that did not see the store above has already made this
+    // load see the withdrawal, and may be asleep on the hold word.
+    if (__atomic_load_n(ReservationWord(section), __ATOMIC_RELAXED) != self) FutexWake(HoldWord(section), INT_MAX);
+}
+
 // The reserving thread's way in: announce, then check the reservation is
 // still ours.  The withdrawer's barrier stands in for a fence between the
 // two, so either it sees the announcement or this thread sees the
@@ -126,17 +139,8 @@ bool EnterReserved(LPCRITICAL_SECTION section, DWORD self) {
     __atomic_store_n(HoldWord(section), self, __ATOMIC_RELAXED);
     __atomic_signal_fence(__ATOMIC_SEQ_CST);
     if (__atomic_load_n(ReservationWord(section), __ATOMIC_RELAXED) == self) return true;
-    __atomic_store_n(HoldWord(section), 0, __ATOMIC_RELEASE);
-    FutexWake(HoldWord(section), INT_MAX);
+    LeaveReserved(section, self);  // wakes the withdrawer, who may wait for us
     return false;
-}
-
-void LeaveReserved(LPCRITICAL_SECTION section, DWORD self) {
-    __atomic_store_n(HoldWord(section), 0, __ATOMIC_RELEASE);
-    __atomic_signal_fence(__ATOMIC_SEQ_CST);
-    // A withdrawer that did not see the store above has already made this
-    // load see the withdrawal, and may be asleep on the hold word.
-    if (__atomic_load_n(ReservationWord(section), __ATOMIC_RELAXED) != self) FutexWake(HoldWord(section), INT_MAX);
 }
 
 // Under the lock word: waits until no thread is inside on a withdrawn
@@ -146,9 +150,7 @@ bool AwaitReservedHolderOut(LPCRITICAL_SECTION section, bool wait) {
         const DWORD holder = __atomic_load_n(HoldWord(section), __ATOMIC_ACQUIRE);
         if (holder == 0) return true;
         if (spins < kSpinBeforeSleep) {
-#if defined(__x86_64__) || defined(__i386__)
-            __builtin_ia32_pause();
-#endif
+            Relax();
         } else if (!wait) {
             return false;
         } else {
