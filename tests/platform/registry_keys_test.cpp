@@ -38,8 +38,8 @@ TEST(RegistryKeys, CreateOpenAndPathRules) {
     DWORD made = 0, again = 0;
     HKEY deep = CreateKey(kMachine, "Software\\Zv\\A\\B", &made), same = deep;
     RegCloseKey(CreateKey(kMachine, "Software\\Zv\\A\\B", &again));
-    EXPECT_EQ(DWORD(REG_CREATED_NEW_KEY), made);
-    EXPECT_EQ(DWORD(REG_OPENED_EXISTING_KEY), again);
+    EXPECT_EQ(std::make_pair(DWORD(REG_CREATED_NEW_KEY), DWORD(REG_OPENED_EXISTING_KEY)),
+              std::make_pair(made, again));
     ASSERT_EQ(ERROR_SUCCESS, SetString(deep, "v", "one"));
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, OpenKey(kMachine, "Software\\Nope\\B", &same));
     EXPECT_EQ(nullptr, same);
@@ -138,15 +138,11 @@ TEST(RegistryEnum, SubkeysInCaseInsensitiveOrderValuesInCreationOrder) {
     BYTE data[16];
     DWORD length = 2, size = 7;
     EXPECT_EQ(ERROR_MORE_DATA, RegEnumKeyExA(key, 1, name, &length, 0, 0, 0, 0));
-    length = 3;
-    ASSERT_EQ(ERROR_SUCCESS, RegEnumKeyExA(key, 1, name, &length, 0, 0, 0, 0));
+    EXPECT_EQ(ERROR_SUCCESS, RegEnumKeyExA(key, 1, name, &(length = 3), 0, 0, 0, 0));
     EXPECT_EQ("a1 2", std::string(name) + " " + std::to_string(length));
-    for (DWORD nameCapacity : {5, 6}) {
-        length = nameCapacity;
-        EXPECT_EQ(ERROR_MORE_DATA, RegEnumValueA(key, 1, name, &length, 0, 0, data, &size));
-    }
-    length = 6;
-    ASSERT_EQ(ERROR_SUCCESS, RegEnumValueA(key, 1, name, &length, 0, 0, data, &size));
+    for (DWORD capacity : {5, 6})  // the name short, then the data (which sets the size needed)
+        EXPECT_EQ(ERROR_MORE_DATA, RegEnumValueA(key, 1, name, &(length = capacity), 0, 0, data, &size));
+    ASSERT_EQ(ERROR_SUCCESS, RegEnumValueA(key, 1, name, &(length = 6), 0, 0, data, &size));
     EXPECT_EQ("alpha 5 changed 8", std::string(name) + " " + std::to_string(length) + " " +
                                        reinterpret_cast<char*>(data) + " " + std::to_string(size));
 }

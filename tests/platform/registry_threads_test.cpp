@@ -26,27 +26,22 @@ TEST(RegistryThreads, ManyThreadsShareOneStore) {
         threads.emplace_back([&, t] {
             for (int round = 0; std::chrono::steady_clock::now() < deadline; ++round) {
                 const std::string tag = std::to_string(round), name = "t" + std::to_string(t);
-                HKEY key = nullptr;
-                if (t == 0) {  // the churn: the subkey made, filled and taken away
-                    errors += RegCreateKeyExA(shared, "Churn", 0, nullptr, 0, KEY_ALL_ACCESS,
-                                              nullptr, &key, nullptr) != ERROR_SUCCESS;
-                    errors += SetString(key, "v", "churn" + tag) != ERROR_SUCCESS;
-                    errors += (RegCloseKey(key) | RegDeleteKeyA(shared, "Churn")) != ERROR_SUCCESS;
-                    continue;
-                }
-                // A key of this thread's own: everything succeeds and reads back.
-                const std::string path = "Software\\" + name + "\\K" + tag;
+                // Thread 0 churns the shared subkey; the others each make, fill,
+                // read back and delete a key of their own.
+                const std::string path = t ? "Software\\" + name + "\\K" + tag : "Churn";
+                HKEY key = nullptr, root = t ? kMachine : shared;
                 DWORD made = 0;
-                LSTATUS status = RegCreateKeyExA(kMachine, path.c_str(), 0, nullptr, 0,
-                                                 KEY_ALL_ACCESS, nullptr, &key, &made);
-                errors += status != ERROR_SUCCESS || made != REG_CREATED_NEW_KEY;
-                errors += SetString(key, "v", tag) != ERROR_SUCCESS || QueryString(key, "v") != tag;
-                status = RegCloseKey(key) | RegDeleteKeyA(kMachine, path.c_str());
-                errors += status || OpenKey(kMachine, path) != ERROR_FILE_NOT_FOUND;
+                errors += RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                          nullptr, &key, &made) || made != REG_CREATED_NEW_KEY;
+                errors += SetString(key, "v", "churn" + tag) ||
+                          QueryString(key, "v") != "churn" + tag;
+                errors += (RegCloseKey(key) | RegDeleteKeyA(root, path.c_str())) != 0;
+                if (t == 0) continue;
+                errors += OpenKey(kMachine, path) != ERROR_FILE_NOT_FOUND;
                 // The shared key: a value per thread, and the churning subkey
                 // seen whole or not at all.
                 errors += SetString(shared, name.c_str(), tag) != ERROR_SUCCESS;
-                status = OpenKey(shared, "Churn", &key);
+                LSTATUS status = OpenKey(shared, "Churn", &key);
                 std::string value = status ? "" : QueryString(key, "v", &status);
                 errors += status == ERROR_SUCCESS ? value.compare(0, 5, "churn") != 0
                                                   : status != ERROR_KEY_DELETED &&

@@ -1,7 +1,5 @@
 // registry_util.h - helpers of the registry tests.
-#ifndef ZV_TEST_REGISTRY_UTIL_H
-#define ZV_TEST_REGISTRY_UTIL_H
-
+#pragma once
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -23,10 +21,9 @@ inline void UseRegistry(const std::string& path) {
 }
 
 // Opens a key, or without `key` only tells whether it could be opened.
-inline LSTATUS OpenKey(HKEY root, const std::string& path, HKEY* key = nullptr,
-                       REGSAM access = KEY_READ) {
+inline LSTATUS OpenKey(HKEY root, const std::string& path, HKEY* key = nullptr) {
     HKEY own = nullptr;
-    LSTATUS status = RegOpenKeyExA(root, path.c_str(), 0, access, key ? key : &own);
+    LSTATUS status = RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, key ? key : &own);
     RegCloseKey(own);
     return status;
 }
@@ -44,13 +41,12 @@ inline LSTATUS SetString(HKEY key, const char* name, const std::string& text) {
                           DWORD(text.size() + 1));
 }
 
-// A string value through the narrow form.
 inline std::string QueryString(HKEY key, const char* name, LSTATUS* status = nullptr) {
-    BYTE text[4096] = {};
+    char text[4096] = {};
     DWORD size = sizeof(text) - 1;
-    LSTATUS result = RegQueryValueExA(key, name, nullptr, nullptr, text, &size);
-    if (status) *status = result;
-    return result == ERROR_SUCCESS ? reinterpret_cast<char*>(text) : "";
+    LSTATUS own, &result = status ? *status : own;
+    result = RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size);
+    return result == ERROR_SUCCESS ? text : "";
 }
 
 // The names of a key's subkeys, or of its values, in enumeration order.
@@ -70,5 +66,3 @@ inline Strings Subkeys(HKEY key) { return Names(key, false); }
 inline Strings ValueNames(HKEY key) { return Names(key, true); }
 
 }  // namespace regtest
-
-#endif  // ZV_TEST_REGISTRY_UTIL_H
