@@ -97,7 +97,7 @@ TEST_F(RegistryProcesses, TwoWritersLoseNothingAndDeletionsShowElsewhere) {
     for (int i = 0; i < each; ++i)
         for (std::string key : {"a", "b"})
             ASSERT_EQ(std::to_string(i), ValueAt(key + std::to_string(i)));
-    EXPECT_EQ(size_t(2 * each), Subkeys(CreateKey(kMachine, "Software\\W")).size());
+    EXPECT_EQ(size_t(2 * each), Names(CreateKey(kMachine, "Software\\W")).size());
     LSTATUS status;
     QueryString(victim, "v", &status);
     EXPECT_EQ(ERROR_KEY_DELETED, status);
@@ -115,7 +115,7 @@ TEST_F(RegistryProcesses, AWriterKilledMidWayLeavesEveryKeyWholeAndAllItReported
     for (const std::string& key : reported)
         EXPECT_EQ(key.substr(key.find('-') + 1), ValueAt(key)) << key;
     // A key is made whole or not at all: every one has its Sub.
-    for (const std::string& name : Subkeys(CreateKey(kMachine, "Software\\W")))
+    for (const std::string& name : Names(CreateKey(kMachine, "Software\\W")))
         EXPECT_EQ(ERROR_SUCCESS, OpenKey(kMachine, "Software\\W\\" + name + "\\Sub")) << name;
 }
 
@@ -141,13 +141,13 @@ TEST_F(RegistryProcesses, AFileLockedTooLongRefusesWritesButNotReads) {
     sqlite3* holder = nullptr;
     ASSERT_EQ(SQLITE_OK, sqlite3_open(path_.c_str(), &holder));
     ASSERT_EQ(SQLITE_OK, sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr));
-    for (LSTATUS status : {SetString(key, "v", "during"), RegDeleteKeyA(kMachine, "Software\\Locked"),
-                           RegCreateKeyExA(key, "New", 0, 0, 0, KEY_ALL_ACCESS, 0, &made, 0)})
-        EXPECT_EQ(ERROR_BUSY, status);
+    for (LSTATUS s : {SetString(key, "v", "during"), RegDeleteKeyA(kMachine, "Software\\Locked"),
+                      RegCreateKeyExA(key, "New", 0, 0, 0, KEY_ALL_ACCESS, 0, &made, 0)})
+        EXPECT_EQ(ERROR_BUSY, s);
     EXPECT_EQ("before", QueryString(key, "v"));
     sqlite3_close(holder);  // rolls back and lets go
     EXPECT_EQ(ERROR_SUCCESS, SetString(key, "v", "after"));
-    EXPECT_EQ(Strings{}, Subkeys(key));
+    EXPECT_EQ(Strings{}, Names(key));
 }
 
 TEST_F(RegistryProcesses, FilesThatAreNotARegistryGiveErrorsAndStayAsTheyAre) {

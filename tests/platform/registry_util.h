@@ -31,8 +31,8 @@ inline LSTATUS OpenKey(HKEY root, const std::string& path, HKEY* key = nullptr) 
 inline HKEY CreateKey(HKEY root, const std::string& path, DWORD* disposition = nullptr,
                       REGSAM access = KEY_ALL_ACCESS) {
     HKEY key = nullptr;
-    EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, access, nullptr,
-                                             &key, disposition)) << path;
+    EXPECT_EQ(0, RegCreateKeyExA(root, path.c_str(), 0, 0, 0, access, 0, &key, disposition))
+        << path;
     return key;
 }
 
@@ -45,24 +45,22 @@ inline std::string QueryString(HKEY key, const char* name, LSTATUS* status = nul
     char text[4096] = {};
     DWORD size = sizeof(text) - 1;
     LSTATUS own, &result = status ? *status : own;
-    result = RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size);
+    result = RegQueryValueExA(key, name, 0, 0, reinterpret_cast<BYTE*>(text), &size);
     return result == ERROR_SUCCESS ? text : "";
 }
 
-// The names of a key's subkeys, or of its values, in enumeration order.
-inline Strings Names(HKEY key, bool values) {
+// The names of a key's subkeys, or of its values, in enumeration order; a
+// failure other than the end of the list comes last as its code.
+inline Strings Names(HKEY key, bool values = false) {
     Strings names;
     char name[16384];
-    for (DWORD index = 0, length = sizeof(name);; ++index, length = sizeof(name)) {
-        LSTATUS status =
-            values ? RegEnumValueA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr)
-                   : RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
-        if (status != ERROR_SUCCESS)
-            return status == ERROR_NO_MORE_ITEMS ? names : Strings{std::to_string(status)};
-        names.emplace_back(name, length);
+    LSTATUS status;
+    for (DWORD length = sizeof(name);; names.emplace_back(name, length), length = sizeof(name)) {
+        const DWORD index = DWORD(names.size());
+        status = values ? RegEnumValueA(key, index, name, &length, 0, 0, 0, 0)
+                        : RegEnumKeyExA(key, index, name, &length, 0, 0, 0, 0);
+        if (status) return status == ERROR_NO_MORE_ITEMS ? names : Strings{std::to_string(status)};
     }
 }
-inline Strings Subkeys(HKEY key) { return Names(key, false); }
-inline Strings ValueNames(HKEY key) { return Names(key, true); }
 
 }  // namespace regtest
