@@ -1,18 +1,11 @@
 // The Win32 registry calls: keys, values, names, enumeration, rights,
 // handles and deletion.  The narrow forms run on both families; the wide
 // forms are checked where they exist and refused where they do not.
-#include <string>
-#include <vector>
 
 #include "registry_util.h"
-#include "support.h"
-
-using namespace regtest;
-
-namespace {
 
 // Creates (or opens) a key and closes it again.
-LSTATUS Create(HKEY root, const char* path, DWORD options = 0) {
+static LSTATUS Create(HKEY root, const char* path, DWORD options = 0) {
     HKEY key = nullptr;
     LSTATUS status = RegCreateKeyExA(root, path, 0, 0, options, KEY_ALL_ACCESS, 0, &key, 0);
     RegCloseKey(key);
@@ -119,7 +112,7 @@ TEST(RegistryValues, KeepTheirTypeAndExactBytes) {
 // What each call through a key answers: querying and setting the value "v",
 // enumerating subkeys and values, creating "Sub", creating (that is,
 // opening) "Existing", and opening and deleting "Sub".
-std::vector<LSTATUS> Answers(HKEY key) {
+static std::vector<LSTATUS> Answers(HKEY key) {
     char name[16];
     DWORD keyLength = sizeof(name), valueLength = sizeof(name);
     return {RegQueryValueExA(key, "v", 0, 0, 0, 0), SetString(key, "v", "x"),
@@ -205,5 +198,3 @@ TEST(RegistryWide, WideFormsWorkOnNtAndAreRefusedOn9x) {
     EXPECT_EQ(want == ERROR_SUCCESS ? Strings{"x?"} : Strings{}, Names(key, true));
     EXPECT_EQ(std::u16string(want == ERROR_SUCCESS ? odd : u""), std::u16string(name));
 }
-
-}  // namespace

@@ -10,24 +10,19 @@
 
 #include <filesystem>
 #include <fstream>
-#include <string>
 
 #include "child.h"
 #include "registry_util.h"
-#include "support.h"
 
-using namespace regtest;
 namespace fs = std::filesystem;
 
-namespace {
-
-std::string ReadFile(const std::string& path) {
+static std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return fs::is_regular_file(path) ? std::string(std::istreambuf_iterator<char>(in), {}) : "";
 }
 
 // The value "v" of Software\W\<name>\Sub, or "" when either is missing.
-std::string ValueAt(const std::string& name) {
+static std::string ValueAt(const std::string& name) {
     HKEY key = nullptr;
     OpenKey(kMachine, "Software\\W\\" + name + "\\Sub", &key);
     std::string value = QueryString(key, "v");
@@ -177,5 +172,3 @@ TEST_F(RegistryProcesses, FilesThatAreNotARegistryGiveErrorsAndStayAsTheyAre) {
         EXPECT_FALSE(fs::exists(file.first + "-wal")) << file.first;
     }
 }
-
-}  // namespace

@@ -3,15 +3,10 @@
 // and deleting.  Bounded in time; a watchdog ends a hung run.
 #include <atomic>
 #include <chrono>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "registry_util.h"
-#include "support.h"
 #include "watchdog.h"
-
-using namespace regtest;
 
 TEST(RegistryThreads, ManyThreadsShareOneStore) {
     zvtest::TempDir dir;

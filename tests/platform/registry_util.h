@@ -8,8 +8,7 @@
 
 #include "platform/posix/registry_store.h"
 #include "platform/win32.h"
-
-namespace regtest {
+#include "support.h"
 
 using Strings = std::vector<std::string>;
 const HKEY kMachine = HKEY_LOCAL_MACHINE;
@@ -62,5 +61,3 @@ inline Strings Names(HKEY key, bool values = false) {
         if (status) return status == ERROR_NO_MORE_ITEMS ? names : Strings{std::to_string(status)};
     }
 }
-
-}  // namespace regtest
