@@ -104,33 +104,32 @@ TEST(RegistryValues, KeepTheirTypeAndExactBytes) {
 
 // What each call through a key answers: querying and setting the value "v",
 // enumerating subkeys and values, creating "Sub", creating (that is,
-// opening) "Existing", and opening and deleting "Sub".
+// opening) "Old", and opening and deleting "Sub".
 static std::vector<LSTATUS> Answers(HKEY key) {
     char name[16];
     DWORD keyLength = sizeof(name), valueLength = sizeof(name);
     return {RegQueryValueExA(key, "v", 0, 0, 0, 0), SetString(key, "v", "x"),
             RegEnumKeyExA(key, 0, name, &keyLength, 0, 0, 0, 0),
             RegEnumValueA(key, 0, name, &valueLength, 0, 0, 0, 0), Create(key, "Sub"),
-            Create(key, "Existing"), OpenKey(key, "Sub"), RegDeleteKeyA(key, "Sub")};
+            Create(key, "Old"), OpenKey(key, "Sub"), RegDeleteKeyA(key, "Sub")};
 }
 
 TEST(RegistryHandles, EachCallAnswersByTheRightsAndTheLifeOfItsHandle) {
-    ASSERT_EQ(ERROR_SUCCESS, Create(kMachine, "Software\\Access\\Existing\\Existing"));
+    ASSERT_EQ(ERROR_SUCCESS, Create(kMachine, "A\\Old\\Old"));
     // A handle to a deleted key stays dead, also once the name is made again.
     HKEY gone = CreateKey(kMachine, "Software\\Gone"), closed = CreateKey(kMachine, "Software\\X");
     ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(kMachine, "Software\\Gone"));
     ASSERT_EQ(ERROR_SUCCESS, Create(kMachine, "Software\\Gone") | RegCloseKey(closed));
     HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);  // not a key
-    const LSTATUS ok = ERROR_SUCCESS, no = ERROR_ACCESS_DENIED, none = ERROR_FILE_NOT_FOUND;
+    const LSTATUS ok = 0, no = ERROR_ACCESS_DENIED, none = ERROR_FILE_NOT_FOUND,
+                  end = ERROR_NO_MORE_ITEMS;
     const std::vector<LSTATUS> bad(8, ERROR_INVALID_HANDLE);
-    // Opening an existing key through a handle needs no right on it.
+    // Opening an existing key through a handle needs no right on it; the value
+    // read through the third (opened with GENERIC_READ) was set through the second.
     const std::pair<HKEY, std::vector<LSTATUS>> cases[] = {
-        {CreateKey(kMachine, "Software\\Access", nullptr, KEY_READ),
-         {none, no, ok, ERROR_NO_MORE_ITEMS, no, ok, none, none}},
-        {CreateKey(kMachine, "Software\\Access\\Existing", nullptr, KEY_SET_VALUE),
-         {no, ok, no, no, no, ok, none, none}},
-        {CreateKey(kMachine, "Software\\Access\\Existing", nullptr, 0x80000000 /* GENERIC_READ */),
-         {ok /* set just above */, no, ok, ok, no, ok, none, none}},
+        {CreateKey(kMachine, "A", 0, KEY_READ), {none, no, ok, end, no, ok, none, none}},
+        {CreateKey(kMachine, "A\\Old", 0, KEY_SET_VALUE), {no, ok, no, no, no, ok, none, none}},
+        {CreateKey(kMachine, "A\\Old", 0, 0x80000000), {ok, no, ok, ok, no, ok, none, none}},
         {gone, std::vector<LSTATUS>(8, ERROR_KEY_DELETED)},
         {nullptr, bad}, {HKEY(3), bad}, {HKEY(400000), bad}, {HKEY(0x12345670), bad},
         {HKEY(intptr_t(int32_t(0x80000005))) /* HKEY_CURRENT_CONFIG */, bad},
@@ -152,8 +151,8 @@ TEST(RegistryDelete, RootsStayAndFamilyRulesForKeysWithSubkeys) {
         {HKEY_USERS, sid}, {HKEY_CLASSES_ROOT, ""}, {HKEY_CURRENT_USER, ""}};
     for (const auto& r : roots)
         EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteKeyA(r.first, r.second.c_str())) << r.second;
-    EXPECT_EQ(0, Create(HKEY_CLASSES_ROOT, "Zv.Test") | Create(HKEY_CURRENT_USER, "Zv"));
-    EXPECT_EQ(0, OpenKey(kMachine, "Software\\Classes\\zv.test") | OpenKey(HKEY_USERS, sid + "\\ZV"));
+    EXPECT_EQ(0, Create(HKEY_CLASSES_ROOT, "Z.T") | Create(HKEY_CURRENT_USER, "z"));
+    EXPECT_EQ(0, OpenKey(kMachine, "Software\\Classes\\z.t") | OpenKey(HKEY_USERS, sid + "\\Z"));
     const char* leaf = "Software\\Del\\Top\\Mid\\Leaf";
     ASSERT_EQ(ERROR_SUCCESS, SetString(CreateKey(kMachine, leaf), "v", "x"));
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteKeyA(kMachine, "Software\\Del\\Nope"));
