@@ -75,13 +75,12 @@ TEST(RegistryKeys, NamesFoldCaseAndEnumerateInOrder) {
 // survives, with its size in bytes.
 TEST(RegistryValues, KeepTheirTypeAndExactBytes) {
     HKEY key = CreateKey(kMachine, "Software\\Values");
-    std::string big(1 << 20, '\0'), latin;
+    std::string big(1 << 20, '\0');
     for (size_t i = 0; i < big.size(); ++i) big[i] = char(i * 7 + (i >> 9));
-    for (int c = 255; c >= 0; --c) latin += char(c);
     const std::pair<DWORD, std::string> values[] = {
         {REG_BINARY, std::string("\0\1\0\xFF\0", 5)}, {REG_DWORD, "\1\2\3\4"}, {REG_NONE, ""},
         {REG_SZ, "abc"} /* no terminator */, {REG_MULTI_SZ, std::string("one\0two\0", 9)},
-        {REG_EXPAND_SZ, latin}, {0x7777, "\1"}, {REG_BINARY, big}};
+        {REG_EXPAND_SZ, big.substr(0, 256)} /* every byte */, {0x7777, "\1"}, {REG_BINARY, big}};
     for (const auto& v : values) {
         const std::string name = "v" + std::to_string(&v - values);
         const DWORD bytes = DWORD(v.second.size());
@@ -139,8 +138,8 @@ TEST(RegistryHandles, EachCallAnswersByTheRightsAndTheLifeOfItsHandle) {
         EXPECT_EQ(c.second == bad ? ERROR_INVALID_HANDLE : ERROR_SUCCESS, RegCloseKey(c.first));
     }
     EXPECT_TRUE(CloseHandle(event));
-    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(kMachine));  // predefined keys close and stay
-    EXPECT_EQ(ERROR_SUCCESS, SetString(kMachine, "still", "open"));
+    // Predefined keys close and stay.
+    EXPECT_FALSE(RegCloseKey(kMachine) || SetString(kMachine, "still", "open"));
 }
 
 TEST(RegistryDelete, RootsStayAndFamilyRulesForKeysWithSubkeys) {

@@ -68,8 +68,7 @@ ZVTEST_CHILD_ROLE(RegistryReadOnlyChecker) {
     return failed;
 }
 
-class RegistryProcesses : public ::testing::Test {
-  protected:
+struct RegistryProcesses : ::testing::Test {
     void SetUp() override { UseRegistry(path_); }
     zvtest::TempDir dir_;
     std::string path_ = dir_.file("registry.db");
@@ -82,7 +81,6 @@ class RegistryProcesses : public ::testing::Test {
 TEST_F(RegistryProcesses, WritersAtOnceOrKilledMidWayLoseNothing) {
     HKEY victim = CreateKey(kMachine, "Software\\W\\a-0\\Sub");
     ASSERT_EQ(ERROR_SUCCESS, SetString(victim, "v", "first"));
-    EXPECT_EQ("first", ValueAt("a-0"));
     zvtest::Child a("RegistryWriter", "a-|150"), b("RegistryWriter", "b-|150");
     Strings reported;
     for (std::string prefix : {"x20-", "y57-", "z93-"}) {

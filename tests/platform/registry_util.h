@@ -53,11 +53,10 @@ inline std::string QueryString(HKEY key, const char* name, LSTATUS* status = nul
 inline Strings Names(HKEY key, bool values = false) {
     Strings names;
     char name[16384];
-    LSTATUS status;
     for (DWORD length = sizeof(name);; names.emplace_back(name, length), length = sizeof(name)) {
-        const DWORD index = DWORD(names.size());
-        status = values ? RegEnumValueA(key, index, name, &length, 0, 0, 0, 0)
-                        : RegEnumKeyExA(key, index, name, &length, 0, 0, 0, 0);
+        const DWORD i = DWORD(names.size());
+        const LSTATUS status = values ? RegEnumValueA(key, i, name, &length, 0, 0, 0, 0)
+                                      : RegEnumKeyExA(key, i, name, &length, 0, 0, 0, 0);
         if (status) return status == ERROR_NO_MORE_ITEMS ? names : Strings{std::to_string(status)};
     }
 }
