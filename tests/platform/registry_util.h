@@ -22,16 +22,14 @@ inline void UseRegistry(const std::string& path) {
 // Opens a key, or without `key` only tells whether it could be opened.
 inline LSTATUS OpenKey(HKEY root, const std::string& path, HKEY* key = nullptr) {
     HKEY own = nullptr;
-    LSTATUS status = RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, key ? key : &own);
-    RegCloseKey(own);
-    return status;
+    const LSTATUS status = RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, key ? key : &own);
+    return RegCloseKey(own), status;
 }
 
-inline HKEY CreateKey(HKEY root, const std::string& path, DWORD* disposition = nullptr,
+inline HKEY CreateKey(HKEY root, const std::string& path, DWORD* made = nullptr,
                       REGSAM access = KEY_ALL_ACCESS) {
     HKEY key = nullptr;
-    EXPECT_EQ(0, RegCreateKeyExA(root, path.c_str(), 0, 0, 0, access, 0, &key, disposition))
-        << path;
+    EXPECT_EQ(0, RegCreateKeyExA(root, path.c_str(), 0, 0, 0, access, 0, &key, made)) << path;
     return key;
 }
 
