@@ -670,8 +670,9 @@ ZV_API int32_t ZVIsAlphaW(ZVWCHAR c);
  *
  * @note The narrowing scan reads the source in aligned blocks that may reach
  *       past its terminator (never past its page).  Memory checkers that do
- *       not know this report it; Valgrind users pass
- *       `--suppressions=tools/valgrind.supp`.
+ *       not know this report it: run Valgrind with
+ *       `--suppressions=docs/valgrind.supp` (installed as
+ *       `share/zv/valgrind.supp`).
  * @{
  */
 
