@@ -390,7 +390,7 @@ ZV_API void* ZVMalloc(uint32_t size);
  * Allocates a zeroed block of @p count elements, as `calloc`.
  * @param count  number of elements.
  * @param size   bytes per element.
- * @return the block, or null (also when @p count times @p size overflows).
+ * @return the block, or null when the memory cannot be had.
  */
 ZV_API void* ZVCalloc(uint32_t count, uint32_t size);
 /**
@@ -1334,8 +1334,11 @@ ZV_API HRESULT ZVGetRegistryEntry(HKEY root, const ZVWCHAR* keyPath, const ZVWCH
 /**
  * Deletes a key with all its subkeys and values.  Not undone on failure:
  * what could be deleted stays deleted.
+ * @warning An empty @p keyPath names the root key itself: on the NT family
+ *          everything below the root is deleted, and the call then fails
+ *          because a root cannot be deleted.  Never pass an empty path.
  * @param root     the root key.
- * @param keyPath  the key's path (not null; an empty path fails).
+ * @param keyPath  the key's path (not null, not empty).
  * @return `S_OK`; `E_FAIL` when the key does not exist or could not be
  *         deleted whole.
  */
