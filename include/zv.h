@@ -25,8 +25,8 @@
  *   ::ZV_INVALID_HANDLE (all bits set), never with null; thread, library,
  *   symbol and heap results fail with null.  `ParseURI` returns 0 for success
  *   and 1 for failure.  Failures are reported by results only: the library
- *   prints nothing, and the Win32 last-error value is left as the failing
- *   system call set it.
+ *   writes no message (only the trace lines and the assertion dialog), and
+ *   the Win32 last-error value is left as the failing system call set it.
  * - *Ownership.* The caller owns every buffer it passes and every handle it
  *   receives, and gives a handle back through its matching function
  *   (::ZVFree, ::ZVCloseEvent, ::ZVCloseMutex, ::ZVCloseLibrary,
@@ -1442,7 +1442,8 @@ ZV_API HRESULT ZVClsidFromProgId(const ZVWCHAR* progId, CLSID* clsid);
  * @return the factory's status (`S_OK` on success); `REGDB_E_CLASSNOTREG`
  *         when the class is not registered, its server path cannot be read
  *         or loaded, or the server exports no `DllGetClassObject`;
- *         `DllGetClassObject`'s own failure status; `E_OUTOFMEMORY`.
+ *         `DllGetClassObject`'s own failure status (`E_FAIL` when it hands
+ *         out no factory); `E_OUTOFMEMORY`.
  */
 ZV_API HRESULT ZVCreateObject(uint32_t unused, const CLSID* clsid, IUnknown* outer,
                               const IID* iid, void** out);
