@@ -8,7 +8,7 @@ set(ENV{ZV_REGISTRY} ${WORK}/registry.db)
 execute_process(COMMAND ${LAUNCHER} ${PROGRAM} ${ARGS}
                 WORKING_DIRECTORY ${WORK}
                 OUTPUT_VARIABLE output ERROR_VARIABLE errors RESULT_VARIABLE status
-                TIMEOUT 120)
+                TIMEOUT 240)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "${PROGRAM} ended with ${status}\n${errors}\n${output}")
 endif()
