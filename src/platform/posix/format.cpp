@@ -10,7 +10,9 @@
 // Result, as the runtime library's: the number of units written when the
 // output and its terminator fit; the count, without a terminator, when the
 // output is exactly count units long; -1 when it is longer (the buffer then
-// holds the first count units, unterminated).
+// holds the first count units, unterminated).  With no buffer and a count of
+// 0 it is the length the text needs, as a way to size a buffer.  %e, %E, %g
+// and %G write at least three exponent digits, as the Windows runtime does.
 #include <errno.h>
 #include <limits.h>
 #include <stdio.h>
@@ -144,6 +146,16 @@ std::string HostText(const char* format, ...) {
         text.resize(size_t(length));
     }
     va_end(copy);
+    return text;
+}
+
+// The Windows runtime writes at least three exponent digits (1.0e+008),
+// where the host writes two.
+std::string WindowsExponent(std::string text) {
+    size_t e = text.find_first_of("eE");
+    if (e == std::string::npos || e + 2 >= text.size()) return text;
+    size_t digits = text.size() - (e + 2);
+    if (digits < 3) text.insert(e + 2, 3 - digits, '0');
     return text;
 }
 
@@ -304,13 +316,17 @@ bool Convert(Output& out, Directive& directive, va_list* args) {
         case u'A': {
             if (directive.precision > kMaxFloatPrecision) return false;
             std::string format = HostFormat(directive);
+            std::string text;
+            bool finite;
             if (directive.size == Size::LongDouble) {
                 long double value = va_arg(*args, long double);
-                PutPadded(out, directive, HostText(format.c_str(), value), std::isfinite(value));
+                text = HostText(format.c_str(), value), finite = std::isfinite(value);
             } else {
                 double value = va_arg(*args, double);
-                PutPadded(out, directive, HostText(format.c_str(), value), std::isfinite(value));
+                text = HostText(format.c_str(), value), finite = std::isfinite(value);
             }
+            bool decimal = strchr("eEgG", char(directive.conversion)) != nullptr;
+            PutPadded(out, directive, decimal && finite ? WindowsExponent(text) : text, finite);
             return true;
         }
         default: return false;
@@ -390,7 +406,10 @@ int _vsnwprintf(WCHAR* buffer, size_t count, const WCHAR* format, va_list args) 
         errno = EINVAL;
         return -1;
     }
-    if (length > count || length > size_t(INT_MAX)) return -1;
+    if (length > size_t(INT_MAX)) return -1;
+    // No buffer and no count: the length the text needs.
+    if (!buffer) return int(length);
+    if (length > count) return -1;
     return int(length);
 }
 
