@@ -66,9 +66,13 @@ TEST(WideFormatter, NumbersAndPointersMatchTheHost) {
           {u"%-11.1e|", 1e8, u"1.0e+008   |"}, {u"%e", 1.0 / 0.0, u"inf"}, {u"%a", 1.0, u"0x1p+0"}})
         EXPECT_EQ(Format(format, value), text) << zvtest::N(format);
     ExpectLikeHost("%Lf", 2.5L);
-    int local = 0;
-    ExpectLikeHost("%p", static_cast<void*>(&local));
-    ExpectLikeHost("%-20p|", static_cast<void*>(nullptr));
+    // Pointers as the Windows runtime writes them: all digits, upper case.
+    void* p = reinterpret_cast<void*>(uintptr_t(0x12AB));
+    const std::u16string digits = sizeof(void*) == 8 ? u"00000000000012AB" : u"000012AB";
+    EXPECT_EQ(Format(u"%p|%#p|%-20p|%020p|%+p", p, p, p, p, p),
+              digits + u"|0X" + digits + u"|" + digits + std::u16string(20 - digits.size(), u' ') + u"|" +
+                  std::u16string(20 - digits.size(), u' ') + digits + u"|" + digits);
+    EXPECT_EQ(Format(u"%p", static_cast<void*>(nullptr)), std::u16string(digits.size(), u'0'));
     // Absurd precisions are refused, not formatted into a huge host buffer.
     char16_t buffer[16];
     errno = 0;

@@ -127,8 +127,7 @@ void PutInteger(Output& out, const Directive& directive, unsigned long long magn
 }
 
 // Floating point and pointers: the host's narrow formatter makes the
-// digits (the width is applied here), so the wide output matches the
-// narrow trace's.
+// digits (the width is applied here).
 std::string HostText(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string HostText(const char* format, ...) {
     va_list args, copy;
@@ -305,7 +304,15 @@ bool Convert(Output& out, Directive& directive, va_list* args) {
                 PutString(out, directive, va_arg(*args, const WCHAR*));
             return true;
         }
-        case u'p': PutPadded(out, directive, HostText("%p", va_arg(*args, void*)), false); return true;
+        case u'p': {
+            // Windows' form: every digit of the address, upper case, "0X"
+            // only with '#'; the 0 flag does not apply.
+            unsigned long long address = reinterpret_cast<uintptr_t>(va_arg(*args, void*));
+            PutPadded(out, directive,
+                      HostText("%s%0*llX", directive.alternate ? "0X" : "", int(2 * sizeof(void*)), address),
+                      false);
+            return true;
+        }
         case u'e':
         case u'E':
         case u'f':
