@@ -5,6 +5,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
+#include <vector>
 
 #include "child.h"
 #include "platform/posix/registry_volatile.h"
@@ -85,4 +87,29 @@ TEST(RegistryVolatile, KeysLiveUntilTheMachineRestartsAndNeverReachTheFile) {
     ASSERT_EQ(0, Create("Software\\Evanescent\\Sub", REG_OPTION_VOLATILE, &key));
     EXPECT_EQ(ERROR_KEY_DELETED, SetString(sub, "v", "again"));
     for (HKEY open : {sub, key, software}) RegCloseKey(open);
+}
+
+// Makes the volatile key Software\Evanescent\<argument> and exits 0 when it
+// made it.
+ZVTEST_CHILD_ROLE(VolatileMaker) {
+    (void)reportFd;
+    HKEY key = nullptr;
+    const std::string path = "Software\\Evanescent\\" + argument;
+    return Create(path.c_str(), REG_OPTION_VOLATILE, &key) || SetString(key, "v", argument);
+}
+
+// Processes that meet a new store at once all set up, and share, one
+// volatile database: none falls back to keys of its own.
+TEST(RegistryVolatile, ProcessesMeetingANewStoreShareOneVolatileDatabase) {
+    for (int round = 0; round < 3; ++round) {
+        zvtest::TempDir dir;
+        ASSERT_EQ(0, setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1));
+        UseRegistry(dir.file("registry.db"));
+        std::vector<std::unique_ptr<zvtest::Child>> makers;
+        for (int i = 0; i < 6; ++i) makers.emplace_back(new zvtest::Child("VolatileMaker", "m" + std::to_string(i)));
+        for (auto& maker : makers) EXPECT_EQ(0, maker->Wait(60000)) << round;
+        HKEY key = CreateKey(kMachine, "Software\\Evanescent");
+        EXPECT_EQ((Strings{"m0", "m1", "m2", "m3", "m4", "m5"}), Names(key)) << round;
+        RegCloseKey(key);
+    }
 }

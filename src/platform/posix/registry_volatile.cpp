@@ -135,7 +135,8 @@ int SetUp(sqlite3* db, const std::string& stamp, bool file) {
     if (rc != SQLITE_OK) return rc;
     rc = Exec(db, kVolatileSchema);
     if (rc == SQLITE_OK) rc = Restamp(db, stamp);
-    rc = Exec(db, rc == SQLITE_OK ? "COMMIT" : "ROLLBACK") == SQLITE_OK ? rc : SQLITE_IOERR;
+    if (rc == SQLITE_OK) rc = Exec(db, "COMMIT");
+    if (rc != SQLITE_OK && !sqlite3_get_autocommit(db)) Exec(db, "ROLLBACK");
     return rc;
 }
 
@@ -145,7 +146,14 @@ int AttachVolatile(sqlite3* db, const std::string& storePath, bool memory, bool 
     std::string stamp = BootStamp() + "|" + (memory ? "" : FileStamp(storePath));
     std::string path = memory || readOnly ? ":memory:" : VolatilePath(storePath);
     int rc = Attach(db, path);
-    if (rc == SQLITE_OK) rc = SetUp(db, stamp, path != ":memory:");
+    // Two processes that meet a new file both try to set it up; SQLite
+    // fails one of them at once (a deadlock, to it) rather than wait.
+    for (int attempt = 0; rc == SQLITE_OK; ++attempt) {
+        rc = SetUp(db, stamp, path != ":memory:");
+        if ((rc & 0xFF) != SQLITE_BUSY || attempt == 200) break;
+        usleep(5000);
+        rc = SQLITE_OK;
+    }
     if (rc == SQLITE_OK || path == ":memory:") return rc;
     // The shared file cannot be used: this process keeps its volatile keys
     // to itself rather than fail every registry call.
