@@ -311,7 +311,8 @@ int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
 
 /* The runtime library's wide formatter over 16-bit units; %s takes a wide
  * string, %hs a narrow one.  Returns the count written, or -1 when the
- * output did not fit (the buffer is then cut, not terminated). */
+ * output did not fit (the buffer is then cut, not terminated); with no
+ * buffer and a count of 0, the length the output needs. */
 int _vsnwprintf(WCHAR* buffer, size_t count, const WCHAR* format, va_list args);
 int _snwprintf(WCHAR* buffer, size_t count, const WCHAR* format, ...);
 
