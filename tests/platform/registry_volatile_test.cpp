@@ -1,5 +1,6 @@
 // Volatile keys: shared between processes like the others, never in the
 // store's file, and gone when the machine restarts.
+#include <signal.h>
 #include <sqlite3.h>
 #include <stdlib.h>
 
@@ -112,4 +113,41 @@ TEST(RegistryVolatile, ProcessesMeetingANewStoreShareOneVolatileDatabase) {
         EXPECT_EQ((Strings{"m0", "m1", "m2", "m3", "m4", "m5"}), Names(key)) << round;
         RegCloseKey(key);
     }
+}
+
+// Makes volatile keys Software\Evanescent\<argument><i>\Sub with v = i, one
+// after another, reporting each, until it is killed.
+ZVTEST_CHILD_ROLE(VolatileWriter) {
+    for (int i = 0;; ++i) {
+        HKEY key = nullptr;
+        const std::string data = std::to_string(i), path = "Software\\Evanescent\\" + argument + data + "\\Sub";
+        if (Create(path.c_str(), REG_OPTION_VOLATILE, &key) || SetString(key, "v", data) || RegCloseKey(key))
+            return 1;
+        zvtest::Report(reportFd, data);
+    }
+}
+
+// Writers of volatile keys killed mid-way lose nothing they reported, and
+// leave no key half made.
+TEST(RegistryVolatile, WritersKilledMidWayLoseNothing) {
+    zvtest::TempDir dir;
+    ASSERT_EQ(0, setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1));
+    UseRegistry(dir.file("registry.db"));
+    Strings reported;
+    for (std::string prefix : {"x20-", "y57-", "z93-"}) {
+        zvtest::Child writer("VolatileWriter", prefix);
+        std::string line;
+        for (int left = atoi(prefix.c_str() + 1); writer.ReadLine(&line, 60000);)
+            if (reported.push_back(prefix + line), --left == 0) writer.Kill(SIGKILL);
+        EXPECT_EQ(128 + SIGKILL, writer.Wait(30000));
+    }
+    EXPECT_GE(reported.size(), 170u);
+    for (const std::string& name : reported) {
+        HKEY key = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, OpenKey(kMachine, "Software\\Evanescent\\" + name + "\\Sub", &key)) << name;
+        EXPECT_EQ(name.substr(name.find('-') + 1), QueryString(key, "v")) << name;
+        RegCloseKey(key);
+    }
+    for (const std::string& name : Names(CreateKey(kMachine, "Software\\Evanescent")))
+        EXPECT_EQ(ERROR_SUCCESS, OpenKey(kMachine, "Software\\Evanescent\\" + name + "\\Sub")) << name;
 }
