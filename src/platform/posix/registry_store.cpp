@@ -833,11 +833,12 @@ DWORD Store::Resolve(KeyId base, const NameRef* parts, size_t count, bool create
         DWORD error = transaction.Begin(true);
         // Walk again: the keys may have changed since the read.
         if (error == ERROR_SUCCESS) error = Walk(base, count, &found);
-        // Every key made on the way is volatile when the last one is to be.
+        // A key that is not volatile cannot be made below a volatile one.
         if (error == ERROR_SUCCESS && found < count && !volatileKeys &&
             IsVolatileKey(found ? chain_[found - 1] : base))
             error = ERROR_CHILD_MUST_BE_VOLATILE;
         for (size_t i = found; error == ERROR_SUCCESS && i < count; ++i) {
+            // Every key made on the way is volatile when the last one is to be.
             Use use(On(kInsertKey, volatileKeys ? kVolatileBase : 0));
             sqlite3_bind_int64(use.get(), 1, i ? chain_[i - 1] : base);
             sqlite3_bind_blob(use.get(), 2, folds_[i].data(), int(folds_[i].size()), SQLITE_STATIC);
