@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 
 // Heap exhaustion is tested: the sanitizers' allocators must answer null.
 extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1"; }
@@ -20,6 +21,9 @@ int main(int argc, char** argv) {
         setenv("ZV_REGISTRY", ":memory:", 1);
         setenv("HOME", ZV_TEST_HOME, 1);
         setenv("XDG_DATA_HOME", ZV_TEST_HOME "/data", 1);
+        // The registry's volatile keys go to the runtime directory.
+        mkdir(ZV_TEST_HOME "/run", 0700);
+        setenv("XDG_RUNTIME_DIR", ZV_TEST_HOME "/run", 1);
         unsetenv("ZV_DEBUG_OUTPUT");
         unsetenv("ZV_ASSERT_ANSWER");
     }
