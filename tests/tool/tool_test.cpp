@@ -212,6 +212,10 @@ TEST_F(ToolTest, AddressesInfoAndDemo) {
     EXPECT_TRUE(Has(Zv({"uri", "proto://server:99,t=a1,mode=r,flag/dbname"}).out, "attribute: mode = r\n"));
     EXPECT_EQ(Zv({"uri", "//server/a/b"}).exit, 1);
     EXPECT_EQ(Zv({"uri", "a,,b", "--json"}).out, "{\"ok\": false}\n");
+    // A family the machine does not know is said, and the NT family used.
+    const Result misspelt = Zv({"info"}, "ZV_EMULATE_FAMILY=9X");
+    EXPECT_TRUE(Has(misspelt.err, "ZV_EMULATE_FAMILY=9X is neither 9x nor nt") && Has(misspelt.out, "NT family"))
+        << misspelt.err;
     const std::string info = Zv({"info"}).out;
     EXPECT_TRUE(Has(info, zvtest::Family9x() ? "9x family" : "NT family") && Has(info, "registry.db") &&
                 Has(info, "accepted") && Has(info, "all readable"))
