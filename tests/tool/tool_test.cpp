@@ -229,3 +229,34 @@ TEST_F(ToolTest, AddressesInfoAndDemo) {
     EXPECT_EQ(Zv({"reg", "get", "HKCR\\" + kProgId}).out, "mine\n");
     EXPECT_EQ(Zv({"reg", "tree", "HKCR\\CLSID\\" + kClsid}).exit, 1);
 }
+
+// The README's zv lines run as written, from the top of the source tree
+// (here: with the build's tool and sample server), and print what they say.
+TEST_F(ToolTest, ReadmeCommands) {
+    std::ifstream readme(ZV_TEST_DATA_DIR "/../../README.md");
+    std::string line;
+    while (std::getline(readme, line) && line != "## The zv tool") {}
+    while (std::getline(readme, line) && line != "```sh") {}
+    int run = 0;
+    auto replace = [](std::string text, const std::string& from, const std::string& to) {
+        for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
+            text.replace(at, from.size(), to);
+        return text;
+    };
+    while (std::getline(readme, line) && line != "```") {
+        std::string command = replace(line, "build/tools/zv", "'" ZV_TOOL_PATH "'");
+        command = replace(command, "build/examples/libzv_sample_server.so", ZV_SAMPLE_SERVER_PATH);
+        // The line ends in a comment: the redirections go on the next line.
+        const int status = system(("cd '" + dir_.path() + "' && (export ZV_REGISTRY=registry.db; " + command +
+                                   "\n) >out 2>err </dev/null").c_str());
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << line << "\n" << Slurp(dir_.file("err"));
+        const size_t prints = line.find("# prints: ");
+        if (prints != std::string::npos) {
+            std::string said = line.substr(prints + 10);
+            said = said.substr(0, said.find("..."));
+            EXPECT_EQ(Slurp(dir_.file("out")).rfind(said, 0), 0u) << line << "\n" << Slurp(dir_.file("out"));
+        }
+        ++run;
+    }
+    EXPECT_GE(run, 10);
+}
