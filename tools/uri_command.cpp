@@ -35,9 +35,7 @@ std::string JsonString(const ZVWCHAR* value) {
     return out + "\"";
 }
 
-}  // namespace
-
-static std::string UriText(bool ok, const ParsedURI& parsed) {
+std::string UriText(bool ok, const ParsedURI& parsed) {
     if (!ok) return "";
     std::string out;
     for (const Field& field : Fields(parsed))
@@ -51,7 +49,7 @@ static std::string UriText(bool ok, const ParsedURI& parsed) {
     return out;
 }
 
-static std::string UriJson(bool ok, const ParsedURI& parsed) {
+std::string UriJson(bool ok, const ParsedURI& parsed) {
     if (!ok) return "{\"ok\": false}\n";
     std::string out = "{\"ok\": true";
     for (const Field& field : Fields(parsed))
@@ -67,6 +65,8 @@ static std::string UriJson(bool ok, const ParsedURI& parsed) {
     }
     return out + "]}\n";
 }
+
+}  // namespace
 
 int UriCommand(const Args& args) {
     bool json = false;

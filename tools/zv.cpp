@@ -53,6 +53,7 @@ int Run(const zvtool::Args& args) {
         printf("zv %s\n", ZV_VERSION);
         return zvtool::kExitOk;
     }
+    // One line per command; each command lives in a file of its own.
     return zvtool::Dispatch("", {{"reg", zvtool::RegCommand},
                                  {"com", zvtool::ComCommand},
                                  {"uri", zvtool::UriCommand},

@@ -196,6 +196,11 @@ TEST_F(ToolTest, ReadOnlyAndCorruptRegistriesAreNamed) {
     EXPECT_TRUE(info.exit == 0 && Has(info.out, "refused: the registry is read-only")) << info.out << info.err;
     const Result set = Zv({"reg", "set", kKey, "Color", "red"}, asReader);
     EXPECT_TRUE(set.exit == 1 && Has(set.err, "registry is read-only: registry.db")) << set.err;
+    // The library's import passes over values it cannot write; the tool does not.
+    Write("change.cfg", "[" + kKey + "]\nColor=red\n");
+    const Result import = Zv({"reg", "import", "change.cfg"}, asReader);
+    EXPECT_TRUE(import.exit == 1 && Has(import.err, "change.cfg:2: [" + kKey + "] Color was not written: registry is "
+                                                    "read-only: registry.db")) << import.err;
     chmod(dir_.path().c_str(), 0700);
 
     Write("corrupt.db", std::string(8192, 'x'));
