@@ -100,6 +100,10 @@ TEST_F(ToolTest, FailuresNameTheirCause) {
     Write("header.cfg", "[" + kKey + "\\H]\na=1\n[" + kKey + "\\Sub\nb=2\n");
     Write("noroot.cfg", "[Software\\X]\na=1\n");
     Write("notalibrary.so", "text");
+    // One past the import's 255 characters of a value, one past the 510 of a line.
+    Write("longvalue.cfg", "[" + kKey + "\\V]\nok=" + std::string(255, 'v') + "\nlong=" + std::string(256, 'v') + "\n");
+    const std::string key254(254, 'k'), key255(255, 'l'), value255(255, 'v');
+    Write("longline.cfg", "[" + kKey + "\\L]\nok=1\n" + key254 + "=" + value255 + "\n" + key255 + "=" + value255 + "\n");
     const std::string tooLong(300, 'k');
     struct Case {
         Args args;
@@ -121,6 +125,8 @@ TEST_F(ToolTest, FailuresNameTheirCause) {
         {{"reg", "import", "noequals.cfg"}, {"noequals.cfg:3: key line without '='"}},
         {{"reg", "import", "bom.cfg"}, {"bom.cfg:1: a byte-order mark"}},
         {{"reg", "import", "header.cfg"}, {"header.cfg:3: key line without '='"}},
+        {{"reg", "import", "longvalue.cfg"}, {"longvalue.cfg:3: section name, key or value longer than 255"}},
+        {{"reg", "import", "longline.cfg"}, {"longline.cfg:4: longer than 510 characters: reading stops"}},
         {{"reg", "import", "noroot.cfg"}, {"[Software\\X] is not a registry location", "E_FAIL"}},
         {{"com", "register", "/nonexistent/server.so", "P.1", "d", kClsid}, {"server not found: /nonexistent/server.so"}},
         {{"com", "register", "notalibrary.so", "P.1", "d", kClsid}, {"server cannot be loaded: /"}},
@@ -153,6 +159,10 @@ TEST_F(ToolTest, FailuresNameTheirCause) {
     // write its section either; --lenient accepts what was skipped.
     EXPECT_EQ(Zv({"reg", "get", "HKCR\\Broken.1\\CLSID"}).out, kClsid + "\n");
     for (const char* skipped : {"\\N", "\\B", "\\H"}) EXPECT_EQ(Zv({"reg", "get", kKey + skipped, "a"}).exit, 1);
+    EXPECT_EQ(Zv({"reg", "get", kKey + "\\V", "ok"}).out, std::string(255, 'v') + "\n");
+    EXPECT_EQ(Zv({"reg", "get", kKey + "\\V", "long"}).exit, 1);
+    EXPECT_EQ(Zv({"reg", "get", kKey + "\\L", key254}).out, value255 + "\n");  // the 510-character line is read
+    EXPECT_EQ(Zv({"reg", "get", kKey + "\\L", key255}).exit, 1);
     const Result lenient = Zv({"reg", "import", "garbage.cfg", "--lenient"});
     EXPECT_TRUE(lenient.exit == 0 && Has(lenient.err, "outside any section")) << lenient.err;
     // Output that cannot be written fails the command.
