@@ -21,6 +21,7 @@ const char kProgId[] = "ZVSample.Greeter.1";
 const char kClsid[] = "{60F0173A-E9CD-4AD1-BC1E-A1F9003AE300}";
 
 int g_step = 0;
+bool g_failed = false;  // a step failed: the demo exits with 1
 
 void Step(const std::string& title) { printf("\n%d. %s\n", ++g_step, title.c_str()); }
 
@@ -31,6 +32,7 @@ void Show(const std::string& text) {
 
 bool Check(const std::string& what, HRESULT status) {
     printf("   %s: %s\n", what.c_str(), StatusText(status).c_str());
+    g_failed = g_failed || FAILED(status);
     return SUCCEEDED(status);
 }
 
@@ -153,6 +155,10 @@ int Run(const std::string& workDir, const std::string& registry, const std::stri
     Check("ZVUnregisterComponent", ZVUnregisterComponent(wProgId.c_str(), wClsid.c_str()));
     ShowTree(std::string("HKCR\\") + kProgId);
     ShowTree(std::string("HKCR\\CLSID\\") + kClsid);
+    if (g_failed) {
+        fprintf(stderr, "zv: a step of the demo failed (see above); your registry was not touched\n");
+        return 1;
+    }
     printf("\ndone: the demo's registry and files are removed; yours were not touched.\n");
     return 0;
 }

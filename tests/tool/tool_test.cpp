@@ -242,6 +242,8 @@ TEST_F(ToolTest, AddressesInfoAndDemo) {
     EXPECT_TRUE(demo.exit == 0 && Has(demo.out, "Hello, world!") && Has(demo.out, "a registry of its own"))
         << demo.out << demo.err;
     EXPECT_EQ(Zv({"reg", "get", "HKCR\\" + kProgId}).out, "mine\n");
+    const Result broken = Zv({"demo"}, "ZV_SAMPLE_SERVER=/nonexistent/server.so");
+    EXPECT_TRUE(broken.exit == 1 && Has(broken.err, "a step of the demo failed")) << broken.err;
     EXPECT_EQ(Zv({"reg", "tree", "HKCR\\CLSID\\" + kClsid}).exit, 1);
 }
 
