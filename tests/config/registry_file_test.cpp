@@ -1,10 +1,14 @@
 // Configuration files and the registry: ZVImportRegistryEntry with its undo
 // file, and ZVExportRegistryEntry.
+#include <signal.h>
+
 #include <algorithm>
+#include <thread>
 
 #include "config/config.h"
 #include "config_util.h"
 #include "frame/frame.h"
+#include "platform/posix/registry_store.h"
 
 using namespace cfgtest;
 namespace fs = std::filesystem;
@@ -255,4 +259,70 @@ TEST_F(Export, BatchedAndWriteThroughExportsWriteTheSameFile) {
     ASSERT_EQ(ZVDeleteRegistryEntry(HKEY_LOCAL_MACHINE, u"Software\\B"), S_OK);
     EXPECT_EQ(ZVImportRegistryEntry(W(dir_.file("b")).c_str(), 0), S_OK);
     EXPECT_EQ(Sz(HKEY_LOCAL_MACHINE, "Software\\B", "") + Sz(HKEY_LOCAL_MACHINE, "Software\\B\\K5", "v29"), "topx");
+}
+
+// Lines that reach one registry value (the empty key and "default", a key
+// under both roots) are recorded each as the value stood just before its
+// own write, also when they fall into one batch of the undo file's saves.
+TEST_F(Import, EachRecordIsTheValueJustBeforeItsOwnWrite) {
+    ASSERT_TRUE(Set(HKEY_LOCAL_MACHINE, "Software\\P", "", "orig"));
+    ASSERT_TRUE(Set(HKEY_CLASSES_ROOT, "Zv.X", "k", "origK"));
+    // Batches of 1, 2, 4 lines: each pair meets in one.
+    EXPECT_EQ(Run("[ZV_HKEY_CLASSES\\Zv.A]\na=1\n\n[ZV_HKEY_CLASSES\\Zv.X]\nk=viaClasses\n\n"
+                  "[ZV_HKEY_CONFIG\\Software\\Classes\\Zv.X\\]\nK=viaConfig\n\n[ZV_HKEY_CONFIG\\Software\\P]\n=empty\ndefault=named\n",
+                  1),
+              S_OK);
+    EXPECT_EQ(Undo(), "[ZV_HKEY_CLASSES\\Zv.X]\nk=origK\n\n[ZV_HKEY_CONFIG\\Software\\Classes\\Zv.X\\]\nK=viaClasses\n\n"
+                      "[ZV_HKEY_CONFIG\\Software\\P]\n=orig\ndefault=empty\n\n");
+    EXPECT_EQ(Lm("Software\\P", "") + Sz(HKEY_CLASSES_ROOT, "Zv.X", "k"), "namedviaConfig");
+}
+
+// An import killed at any moment has every value it overwrote in the undo
+// file (saved before the write), on either family.
+TEST_F(Import, AKilledImportLeavesEveryOverwrittenValueInTheUndoFile) {
+    // Shared with the importing child; on a memory file system if there is
+    // one, so that the rounds are not all waiting for the disk.
+    const std::string shm = fs::exists("/dev/shm") ? "/dev/shm/zvtest-undo-" + std::to_string(getpid()) : dir_.file("r");
+    setenv("ZV_REGISTRY", (shm + ".db").c_str(), 1);
+    zvp::reg::ReopenForTesting();
+    const int kValues = 600;
+    auto where = [](int i) { return "Software\\K" + std::to_string(i % 6); };
+    auto name = [](int i) { return "v" + std::to_string(i); };
+    for (int i = 0; i < kValues; ++i) ASSERT_TRUE(Set(HKEY_LOCAL_MACHINE, where(i), name(i).c_str(), "start"));
+    int partial = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(40);
+    for (int round = 0; round < 24 && (partial < 4 || round < 8) && std::chrono::steady_clock::now() < deadline; ++round) {
+        std::vector<std::string> before(kValues);
+        std::string text;
+        for (int i = 0; i < kValues; ++i) before[i] = Lm(where(i), name(i).c_str());
+        for (int k = 0; k < 6; ++k) {
+            text += "[ZV_HKEY_CONFIG\\Software\\K" + std::to_string(k) + "]\n";
+            for (int i = k; i < kValues; i += 6) text += name(i) + "=r" + std::to_string(round) + "\n";
+            text += "\n";
+        }
+        WriteBytes("in.cfg", text);
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) _exit(zv::ImportRegistryFile(u"./in.cfg", 1, true) == S_OK ? 0 : 1);
+        std::this_thread::sleep_for(std::chrono::microseconds(500 + 9000 * (round % 12)));
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+
+        zv::ConfigDocument undo;
+        undo.Load(u"./~/in.cfg");
+        int overwritten = 0;
+        for (int i = 0; i < kValues; ++i) {
+            if (Lm(where(i), name(i).c_str()) != "r" + std::to_string(round)) continue;
+            ++overwritten;
+            ZVWCHAR recorded[64] = {};
+            ASSERT_EQ(undo.GetValue(W("ZV_HKEY_CONFIG\\" + where(i)).c_str(), W(name(i)).c_str(), recorded), 0) << i;
+            ASSERT_EQ(zvtest::N(recorded), before[i]) << i;
+        }
+        partial += overwritten > 0 && overwritten < kValues;
+        printf("round %d: %d of %d values overwritten\n", round, overwritten, kValues);
+    }
+    EXPECT_GE(partial, 1) << "no kill landed inside an import";
+    setenv("ZV_REGISTRY", ":memory:", 1);
+    zvp::reg::ReopenForTesting();
+    for (const char* end : {".db", ".db-wal", ".db-shm", ".db-gen"}) unlink((shm + end).c_str());
 }

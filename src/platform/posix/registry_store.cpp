@@ -1182,6 +1182,13 @@ void ReopenForTesting() {
     store.Reopen();
 }
 
+bool InsideACallForTesting() {
+    Store& store = TheStore();
+    if (!store.lock.try_lock()) return true;
+    store.lock.unlock();
+    return false;
+}
+
 std::string StorePathForTesting() {
     std::string path;
     ResolveStorePath(&path);

@@ -98,6 +98,9 @@ DWORD DeleteKey(KeyId base, const NameRef* parts, size_t count, bool subtree);
 // milliseconds (10 seconds unless changed).
 void SetBusyTimeoutForTesting(int milliseconds);
 
+// For tests: whether a thread is inside a call of the store right now.
+bool InsideACallForTesting();
+
 // For tests: the file that the store uses, as it resolves it now.
 std::string StorePathForTesting();
 
