@@ -80,29 +80,34 @@ bool SubkeyName(HKEY key, DWORD index, WString* out) {
     return true;
 }
 
-LONG OpenForReading(HKEY root, const WString& keyPath, HKEY* key) {
-    if (g_wideCalls) return RegOpenKeyExW(root, keyPath.c_str(), 0, KEY_READ, key);
-    return RegOpenKeyExA(root, Narrow(keyPath.c_str()).c_str(), 0, KEY_READ, key);
+// A key below `base` (the root, or a parent key of the walk).
+LONG OpenForReading(HKEY base, const WString& path, HKEY* key) {
+    if (g_wideCalls) return RegOpenKeyExW(base, path.c_str(), 0, KEY_READ, key);
+    return RegOpenKeyExA(base, Narrow(path.c_str()).c_str(), 0, KEY_READ, key);
 }
 
 // A key's string values, unless its header would exceed the reader's line
 // limit: such a line would end the reading of the whole file there.
 void ExportSection(HKEY key, const WCHAR* rootText, const WString& keyPath, ConfigDocument& doc) {
+    if (ZVStrLenW(rootText) + keyPath.size() + 2 > ConfigDocument::kMaxLine) return;
     WString section = rootText;
     section += keyPath;
-    if (section.size() + 2 <= ConfigDocument::kMaxLine) ExportValues(key, section, doc);
+    ExportValues(key, section, doc);
 }
 
-// One level of the walk: an open key and the next of its subkeys to visit.
+// One level of the walk: an open key, the length of its path, and the next
+// of its subkeys to visit.
 struct Level {
     HKEY key;
-    WString path;
+    size_t pathLength;
     DWORD next;
 };
 
 // Depth first, each key's values before its subkeys, with a stack of open
 // keys instead of recursion, so that no depth of tree exhausts the stack.
-// A subkey that cannot be opened is simply missing from the file.
+// A subkey is opened through its parent's handle (the same key as through
+// the root and its whole path, without walking the path again at every
+// level).  A subkey that cannot be opened is simply missing from the file.
 HRESULT ExportKey(HKEY root, const WString& keyPath, ConfigDocument& doc) {
     HKEY key = nullptr;
     if (OpenForReading(root, keyPath, &key) != ERROR_SUCCESS) return E_FAIL;
@@ -114,22 +119,23 @@ HRESULT ExportKey(HKEY root, const WString& keyPath, ConfigDocument& doc) {
         return E_INVALIDARG;
     }
     ExportSection(key, rootText, keyPath, doc);
-    std::vector<Level> levels(1, Level{key, keyPath, 0});
+    WString path = keyPath;  // of the key at the top of the stack
+    std::vector<Level> levels(1, Level{key, path.size(), 0});
     WString name;
     while (!levels.empty()) {
         Level& top = levels.back();
+        path.resize(top.pathLength);
         if (!SubkeyName(top.key, top.next++, &name)) {
             RegCloseKey(top.key);
             levels.pop_back();
             continue;
         }
-        WString child = top.path;
-        child += WCHAR('\\');
-        child += name;
-        HKEY childKey = nullptr;
-        if (OpenForReading(root, child, &childKey) != ERROR_SUCCESS) continue;
-        ExportSection(childKey, rootText, child, doc);
-        levels.push_back(Level{childKey, std::move(child), 0});
+        HKEY child = nullptr;
+        if (OpenForReading(top.key, name, &child) != ERROR_SUCCESS) continue;
+        path += WCHAR('\\');
+        path += name;
+        ExportSection(child, rootText, path, doc);
+        levels.push_back(Level{child, path.size(), 0});
     }
     return S_OK;
 }

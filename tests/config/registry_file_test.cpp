@@ -1,6 +1,7 @@
 // Configuration files and the registry: ZVImportRegistryEntry with its undo
 // file, and ZVExportRegistryEntry.
 #include <signal.h>
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <thread>
@@ -322,6 +323,35 @@ TEST_F(Import, AKilledImportLeavesEveryOverwrittenValueInTheUndoFile) {
         printf("round %d: %d of %d values overwritten\n", round, overwritten, kValues);
     }
     EXPECT_GE(partial, 1) << "no kill landed inside an import";
+    setenv("ZV_REGISTRY", ":memory:", 1);
+    zvp::reg::ReopenForTesting();
+    for (const char* end : {".db", ".db-wal", ".db-shm", ".db-gen"}) unlink((shm + end).c_str());
+}
+
+// A registry file written before keys were limited to 512 levels may hold a
+// much deeper tree: the export walks it and the delete removes it (both
+// families) without recursion, so without running out of stack.
+TEST_F(Export, TreesDeeperThanTheStackAreWalkedAndDeleted) {
+    const std::string shm = fs::exists("/dev/shm") ? "/dev/shm/zvtest-deep-" + std::to_string(getpid()) : dir_.file("r");
+    setenv("ZV_REGISTRY", (shm + ".db").c_str(), 1);
+    zvp::reg::ReopenForTesting();
+    ASSERT_TRUE(Set(HKEY_LOCAL_MACHINE, "Software\\Deep", "top", "1"));
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((shm + ".db").c_str(), &db), SQLITE_OK);
+    // 10,000 levels "k" below Software\Deep, a value at level 100.
+    const char* sql =
+        "WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c WHERE n < 10000)"
+        " INSERT INTO keys(id, parent, fold, name, flags) SELECT 1000000 + n,"
+        " CASE n WHEN 1 THEN (SELECT id FROM keys WHERE name = 'Deep') ELSE 999999 + n END, x'004B', 'k', 0 FROM c;"
+        "INSERT INTO vals(key, fold, name, seq, type, data) VALUES (1000100, x'0056', 'v', 1, 1, x'62000000');";
+    ASSERT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    sqlite3_close(db);
+    std::string level100 = "Software\\Deep";
+    for (int i = 0; i < 100; ++i) level100 += "\\k";
+    EXPECT_EQ(ExportTo(HKEY_LOCAL_MACHINE, "Software\\Deep", "deep.cfg"), S_OK);
+    EXPECT_EQ(text_, "[ZV_HKEY_CONFIG\\Software\\Deep]\ntop=1\n\n[ZV_HKEY_CONFIG\\" + level100 + "]\nv=b\n\n");
+    EXPECT_EQ(ZVDeleteRegistryEntry(HKEY_LOCAL_MACHINE, u"Software\\Deep"), S_OK);
+    EXPECT_EQ(Lm("Software\\Deep", "top"), "<missing>");
     setenv("ZV_REGISTRY", ":memory:", 1);
     zvp::reg::ReopenForTesting();
     for (const char* end : {".db", ".db-wal", ".db-shm", ".db-gen"}) unlink((shm + end).c_str());
