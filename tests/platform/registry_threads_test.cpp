@@ -1,6 +1,6 @@
 // Many threads of one process on one registry: each works keys of its own,
-// and all of them race on a shared key whose subkey one thread keeps making
-// and deleting.  Bounded in time; a watchdog ends a hung run.
+// and all of them race on a shared key, walking its values through one
+// handle while one thread keeps making and deleting its subkey.  Bounded in time; a watchdog ends a hung run.
 #include <signal.h>
 #include <sys/wait.h>
 
@@ -38,6 +38,9 @@ TEST(RegistryThreads, ManyThreadsShareOneStore) {
                 // The shared key: a value per thread, and the churning subkey
                 // seen whole or not at all.
                 errors += SetString(shared, name.c_str(), tag) != ERROR_SUCCESS;
+                // Walks of the shared handle's values from every thread at
+                // once: each answer a whole name of the moment.
+                for (const std::string& value : Names(shared, true)) errors += value[0] != 't';
                 LSTATUS status = OpenKey(shared, "Churn", &key);
                 std::string value = status ? "" : QueryString(key, "v", &status);
                 errors += status ? status != ERROR_KEY_DELETED && status != ERROR_FILE_NOT_FOUND
