@@ -99,11 +99,16 @@ std::vector<Temporary> TemporariesOf(const std::string& target) {
     return found;
 }
 
+// Whether the process that wrote a temporary file has died.  This
+// process's own files belong to threads that are saving now.
+bool WriterDied(const Temporary& entry) {
+    return entry.process != GetCurrentProcessId() && GetProcessVersion(entry.process) == 0;
+}
+
 // Removes what savers that have died left of the target's temporary files.
 void RemoveLeftovers(const std::string& target) {
-    const DWORD self = GetCurrentProcessId();
     for (const Temporary& entry : TemporariesOf(target))
-        if (entry.process != self && GetProcessVersion(entry.process) == 0) DeleteFileA(entry.name.c_str());
+        if (WriterDied(entry)) DeleteFileA(entry.name.c_str());
 }
 
 // Everything written, flushed and closed without an error.
@@ -120,15 +125,14 @@ bool WriteAndClose(FILE* file, const std::string& text) {
 // leaves no target, and the next Load puts the ".zvnew" file in its place.
 bool MoveOverWithoutReplacing(const std::string& temporary, const std::string& complete,
                               const std::string& target) {
+    // One of this thread's names: left by a process of the same id before.
+    DeleteFileA(complete.c_str());
     if (!MoveFileA(temporary.c_str(), complete.c_str())) return false;
     // Another writer may put its file in place in between: try again.
     for (int attempt = 0; attempt < 8; ++attempt) {
         DeleteFileA(target.c_str());
         if (MoveFileA(complete.c_str(), target.c_str())) return true;
-        DWORD error = GetLastError();
-        // A Load put it in place for us.
-        if (error == ERROR_FILE_NOT_FOUND) return true;
-        if (error != ERROR_ALREADY_EXISTS) break;
+        if (GetLastError() != ERROR_ALREADY_EXISTS) break;
     }
     // Left complete under its ".zvnew" name: a Load can still recover it.
     return false;
@@ -169,8 +173,9 @@ FILE* OpenExisting(const std::string& narrowName, const char* mode) {
 bool RecoverInterruptedSave(const std::string& narrowName) {
     const Temporary* newest = nullptr;
     const std::vector<Temporary> found = TemporariesOf(narrowName);
+    // Only what a dead saver left: a live one puts its file in place itself.
     for (const Temporary& entry : found) {
-        if (!entry.complete) continue;
+        if (!entry.complete || !WriterDied(entry)) continue;
         if (!newest || Later(entry.written, newest->written)) newest = &entry;
     }
     // Not over a target that appeared meanwhile.
