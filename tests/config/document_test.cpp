@@ -154,35 +154,45 @@ TEST_F(ConfigDocument, SavesReplaceTheFileWhole) {
     const std::string secondText = ReadBytes(path);
     ASSERT_NE(secondText, firstText);
 
-    // Killed at random points: the old text or the new one, whole.  Without
-    // a replacing rename (9x) a kill between removing the old file and
+    // Killed at random points: the old text or the new one, whole, also
+    // under a name too long for the usual temporary name.  Without a
+    // replacing rename (9x) a kill between removing the old file and
     // renaming the new one leaves no file; the next Load puts it back.
     int missing = 0;
-    for (int round = 0; round < 80; ++round) {
-        pid_t child = fork();
-        ASSERT_GE(child, 0);
-        while (child == 0) {
-            first.Save(nullptr);
-            second.Save(nullptr);
+    for (const std::string& target : {path, dir.file(std::string(250, 'n'))}) {
+        first.Load(W(target).c_str());   // Load empties: fill again
+        second.Load(W(target).c_str());
+        Fill(first, target, 40, "first");
+        Fill(second, target, 40, "second");
+        first.Save(nullptr);
+        for (int round = 0; round < 60; ++round) {
+            pid_t child = fork();
+            ASSERT_GE(child, 0);
+            while (child == 0) {
+                first.Save(nullptr);
+                second.Save(nullptr);
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(1000 + 600 * (round % 20)));
+            kill(child, SIGKILL);
+            waitpid(child, nullptr, 0);
+            std::string now = ReadBytes(target);
+            if (now == "<none>") {
+                EXPECT_TRUE(zvtest::Family9x());
+                zv::ConfigDocument probe;
+                probe.Load(W(target).c_str());
+                now = ReadBytes(target);
+                ++missing;
+            }
+            EXPECT_TRUE(now == firstText || now == secondText) << now.size();
         }
-        std::this_thread::sleep_for(std::chrono::microseconds(1000 + 600 * (round % 20)));
-        kill(child, SIGKILL);
-        waitpid(child, nullptr, 0);
-        std::string now = ReadBytes(path);
-        if (now == "<none>") {
-            EXPECT_TRUE(zvtest::Family9x());
-            zv::ConfigDocument probe;
-            probe.Load(W(path).c_str());
-            now = ReadBytes(path);
-            ++missing;
-        }
-        EXPECT_TRUE(now == firstText || now == secondText) << now.size();
     }
-    // What the killed savers left beside it goes with the next save.
-    const long left = FileCount(dir.path()) - 1;
+    // What the killed savers left beside them goes with the next saves.
+    const long left = FileCount(dir.path()) - 2;
     first.Save(nullptr);
-    EXPECT_EQ(FileCount(dir.path()), 1);
-    printf("80 kills: %d left no file, recovered by Load; %ld temporary files left, removed\n", missing, left);
+    second.Load(W(path).c_str());
+    second.Save(nullptr);
+    EXPECT_EQ(FileCount(dir.path()), 2);
+    printf("120 kills: %d left no file, recovered by Load; %ld temporary files left, removed\n", missing, left);
 }
 
 // No temporary file beside the target (no inode, no space): the save fails
