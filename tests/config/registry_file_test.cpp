@@ -2,6 +2,7 @@
 // file, and ZVExportRegistryEntry.
 #include <signal.h>
 #include <sqlite3.h>
+#include <sys/mount.h>
 
 #include <algorithm>
 #include <thread>
@@ -355,4 +356,21 @@ TEST_F(Export, TreesDeeperThanTheStackAreWalkedAndDeleted) {
     setenv("ZV_REGISTRY", ":memory:", 1);
     zvp::reg::ReopenForTesting();
     for (const char* end : {".db", ".db-wal", ".db-shm", ".db-gen"}) unlink((shm + end).c_str());
+}
+
+// An undo file that cannot be saved (a full disk) stops the import before
+// it overwrites a value whose old text is not on disk.
+TEST_F(Import, AnUndoFileThatCannotBeSavedStopsTheImport) {
+    if (geteuid() != 0 || mount("zvtest", "~", "tmpfs", 0, "size=8k,nr_inodes=8") != 0)
+        GTEST_SKIP() << "a full file system needs root (mount)";
+    WriteBytes("~/filler", std::string(8192, 'f'));
+    for (const char* name : {"a", "b", "c"}) ASSERT_TRUE(Set(HKEY_LOCAL_MACHINE, "Software\\Full", name, "old"));
+    EXPECT_EQ(Run("[ZV_HKEY_CONFIG\\Software\\Full]\na=new\nb=new\nc=new\n", 1), E_FAIL);
+    EXPECT_EQ(Lm("Software\\Full", "a") + Lm("Software\\Full", "b") + Lm("Software\\Full", "c"), "oldoldold");
+    EXPECT_EQ(FileCount("~"), 1);  // no undo file, no temporary file
+    // With room again, the same import goes through.
+    unlink("~/filler");
+    EXPECT_EQ(Run("[ZV_HKEY_CONFIG\\Software\\Full]\na=new\nb=new\nc=new\n", 1), S_OK);
+    EXPECT_EQ(Undo(), "[ZV_HKEY_CONFIG\\Software\\Full]\na=old\nb=old\nc=old\n\n");
+    umount("~");
 }
