@@ -291,9 +291,12 @@ TEST_F(Import, AKilledImportLeavesEveryOverwrittenValueInTheUndoFile) {
     auto where = [](int i) { return "Software\\K" + std::to_string(i % 6); };
     auto name = [](int i) { return "v" + std::to_string(i); };
     for (int i = 0; i < kValues; ++i) ASSERT_TRUE(Set(HKEY_LOCAL_MACHINE, where(i), name(i).c_str(), "start"));
+    // Round 0 runs to the end and times a whole import (fork included); the
+    // others are killed at points spread over that time.
     int partial = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(40);
-    for (int round = 0; round < 24 && (partial < 4 || round < 8) && std::chrono::steady_clock::now() < deadline; ++round) {
+    std::chrono::microseconds whole(0);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    for (int round = 0; round < 25 && (partial < 4 || round < 9) && std::chrono::steady_clock::now() < deadline; ++round) {
         std::vector<std::string> before(kValues);
         std::string text;
         for (int i = 0; i < kValues; ++i) before[i] = Lm(where(i), name(i).c_str());
@@ -306,9 +309,13 @@ TEST_F(Import, AKilledImportLeavesEveryOverwrittenValueInTheUndoFile) {
         pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0) _exit(zv::ImportRegistryFile(u"./in.cfg", 1, true) == S_OK ? 0 : 1);
-        std::this_thread::sleep_for(std::chrono::microseconds(500 + 9000 * (round % 12)));
-        kill(child, SIGKILL);
+        const auto started = std::chrono::steady_clock::now();
+        if (round > 0) {
+            std::this_thread::sleep_for(whole * (round % 8 * 2 + 1) / 16);
+            kill(child, SIGKILL);
+        }
         waitpid(child, nullptr, 0);
+        if (round == 0) whole = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
 
         zv::ConfigDocument undo;
         undo.Load(u"./~/in.cfg");
