@@ -930,7 +930,7 @@ StatementId Store::CursorStep(const EnumCursor* cursor, KeyId key, DWORD index, 
         cursor->key != key)
         return fromStart;
     if (index == cursor->index) return at;
-    if (index == cursor->index + 1) return after;
+    if (uint64_t(index) == uint64_t(cursor->index) + 1) return after;
     return fromStart;
 }
 
@@ -948,8 +948,9 @@ DWORD Store::EnumKey(KeyId key, DWORD index, EnumCursor* cursor, std::u16string*
     int flags;
     if (error == ERROR_SUCCESS) error = KeyFlags(key, &flags);
     if (error != ERROR_SUCCESS) return error;
+    const uint32_t version = DataVersion();
+    std::string fold;  // the row's, for the cursor (its old one is bound)
     {
-        const uint32_t version = DataVersion();
         StatementId step = CursorStep(cursor, key, index, version, kEnumKey, kEnumKeyAt, kEnumKeyAfter);
         Use use(statements_[step]);
         sqlite3_bind_int64(use.get(), 1, key);
@@ -963,12 +964,13 @@ DWORD Store::EnumKey(KeyId key, DWORD index, EnumCursor* cursor, std::u16string*
         const void* text = sqlite3_column_text16(use.get(), 0);
         size_t bytes = size_t(sqlite3_column_bytes16(use.get(), 0));
         name->assign(static_cast<const char16_t*>(text), bytes / 2);
-        if (cursor) {
-            const void* fold = sqlite3_column_blob(use.get(), 1);
-            cursor->fold.assign(static_cast<const char*>(fold),
-                                size_t(sqlite3_column_bytes(use.get(), 1)));
-            Remember(cursor, key, index, version);
-        }
+        if (cursor)
+            fold.assign(static_cast<const char*>(sqlite3_column_blob(use.get(), 1)),
+                        size_t(sqlite3_column_bytes(use.get(), 1)));
+    }
+    if (cursor) {
+        cursor->fold.swap(fold);
+        Remember(cursor, key, index, version);
     }
     return transaction.Commit();
 }
