@@ -70,8 +70,8 @@ bool SubkeyName(HKEY key, DWORD index, WString* out) {
         name[nameLength < kNameCapacity ? nameLength : kNameCapacity] = 0;
     } else {
         char narrowName[kNameCapacity + 1];
-        if (RegEnumKeyExA(key, index, narrowName, &nameLength, nullptr, nullptr, nullptr, nullptr) !=
-            ERROR_SUCCESS)
+        if (RegEnumKeyExA(key, index, narrowName, &nameLength, nullptr, nullptr, nullptr,
+                          nullptr) != ERROR_SUCCESS)
             return false;
         narrowName[nameLength < kNameCapacity ? nameLength : kNameCapacity] = 0;
         ZVFromAnsi(name, narrowName);

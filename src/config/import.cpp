@@ -46,7 +46,8 @@ struct Line {
 void AppendFolded(const WCHAR* text, size_t length, std::string* out) {
     for (size_t i = 0; i < length; ++i) {
         unsigned char c = static_cast<unsigned char>(text[i] & 0xFF);
-        if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) c = static_cast<unsigned char>(c - 0x20);
+        if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7))
+            c = static_cast<unsigned char>(c - 0x20);
         out->push_back(static_cast<char>(c));
     }
 }
@@ -56,7 +57,7 @@ void AppendFolded(const WCHAR* text, size_t length, std::string* out) {
 // both roots, names that differ in case beyond A-Z); lines with different
 // ones never do.
 std::string ValueIdentity(const Line& line) {
-    static const WCHAR kClasses[] = {'S', 'o', 'f', 't', 'w', 'a', 'r', 'e', '\\',
+    static const WCHAR kClasses[] = {'S', 'o', 'f', 't', 'w', 'a', 'r', 'e',  '\\',
                                      'C', 'l', 'a', 's', 's', 'e', 's', '\\', 0};
     WString path = line.root == HKEY_CLASSES_ROOT ? WString(kClasses) : WString();
     path += line.KeyPath();
@@ -130,7 +131,9 @@ void WriteLine(const Line& line) {
 size_t BatchEnd(const std::vector<Line>& lines, size_t first, size_t size) {
     std::unordered_set<std::string> reached;
     size_t end = first;
-    while (end < lines.size() && end - first < size && reached.insert(ValueIdentity(lines[end])).second) ++end;
+    while (end < lines.size() && end - first < size &&
+           reached.insert(ValueIdentity(lines[end])).second)
+        ++end;
     return end;
 }
 
@@ -141,7 +144,8 @@ HRESULT WriteWithUndo(const std::vector<Line>& lines, ConfigDocument& undoDoc) {
     for (size_t first = 0; first < lines.size(); size *= 2) {
         const size_t end = BatchEnd(lines, first, size);
         bool recorded = false;
-        for (size_t i = first; i < end; ++i) recorded = RecordOldValue(lines[i], undoDoc) || recorded;
+        for (size_t i = first; i < end; ++i)
+            recorded = RecordOldValue(lines[i], undoDoc) || recorded;
         // An undo name that cannot be written at all (no such directory)
         // leaves the import without an undo file; a save that failed (a
         // full disk) would lose the old values, so the import stops.
@@ -198,7 +202,8 @@ HRESULT ImportRegistryFile(const WCHAR* fileName, uint16_t undo, bool batchSaves
     // Also when nothing was recorded: an empty undo file.  (Records were
     // saved with their batch: a last save would write the same.)  An import
     // stopped by a section without a root keeps what its batches saved.
-    if (result == S_OK && (undoDoc.SavePending() || undoDoc.Sections().empty())) undoDoc.Save(nullptr);
+    if (result == S_OK && (undoDoc.SavePending() || undoDoc.Sections().empty()))
+        undoDoc.Save(nullptr);
     return result;
 }
 

@@ -34,7 +34,8 @@ size_t LastSeparator(const std::string& name) {
 std::string TemporaryPrefix(const std::string& target) {
     const size_t base = LastSeparator(target);
     size_t bytes = 0;  // the base name in UTF-8, as the host sees it
-    for (size_t i = base; i < target.size(); ++i) bytes += static_cast<unsigned char>(target[i]) < 0x80 ? 1 : 2;
+    for (size_t i = base; i < target.size(); ++i)
+        bytes += static_cast<unsigned char>(target[i]) < 0x80 ? 1 : 2;
     if (bytes + kMaxSuffix <= kMaxComponent) return target + ".";
     uint64_t hash = 14695981039346656037ull;  // FNV-1a
     for (unsigned char c : target) hash = (hash ^ c) * 1099511628211ull;
@@ -43,7 +44,8 @@ std::string TemporaryPrefix(const std::string& target) {
     return target.substr(0, base) + name;
 }
 
-std::string TemporaryName(const std::string& prefix, DWORD process, DWORD thread, const char* kind) {
+std::string TemporaryName(const std::string& prefix, DWORD process, DWORD thread,
+                          const char* kind) {
     char suffix[48];
     snprintf(suffix, sizeof(suffix), "%lu-%lu.%s", static_cast<unsigned long>(process),
              static_cast<unsigned long>(thread), kind);
@@ -58,7 +60,8 @@ bool ParseTemporary(const std::string& name, const std::string& prefixBase, DWOR
     char kind[8] = {};
     int used = 0;
     const char* rest = name.c_str() + prefixBase.size();
-    if (sscanf(rest, "%lu-%lu.%5[a-z]%n", &pid, &tid, kind, &used) != 3 || rest[used] != 0) return false;
+    if (sscanf(rest, "%lu-%lu.%5[a-z]%n", &pid, &tid, kind, &used) != 3 || rest[used] != 0)
+        return false;
     // Only the exact form this code writes ("%lu" also takes signs and spaces).
     if (name != prefixBase + TemporaryName("", DWORD(pid), DWORD(tid), kind)) return false;
     *process = DWORD(pid);
@@ -150,8 +153,8 @@ bool Exists(const std::string& name) {
 // the target could not be written at all.  Others (no space, no inode, too
 // many files) are a failure to keep the old file whole.
 bool NotWritableHere(int error) {
-    return error == ENOENT || error == ENOTDIR || error == EACCES || error == EPERM || error == EROFS ||
-           error == EISDIR || error == ENAMETOOLONG || error == EINVAL;
+    return error == ENOENT || error == ENOTDIR || error == EACCES || error == EPERM ||
+           error == EROFS || error == EISDIR || error == ENAMETOOLONG || error == EINVAL;
 }
 
 }  // namespace
@@ -205,9 +208,11 @@ SaveResult ReplaceFileContents(const std::string& narrowName, const std::string&
         DeleteFileA(temporary.c_str());  // a full disk: the old file stays whole
         return SaveResult::kFailed;
     }
-    if (MoveFileExA(temporary.c_str(), narrowName.c_str(), MOVEFILE_REPLACE_EXISTING)) return SaveResult::kSaved;
+    if (MoveFileExA(temporary.c_str(), narrowName.c_str(), MOVEFILE_REPLACE_EXISTING))
+        return SaveResult::kSaved;
     if (GetLastError() == ERROR_CALL_NOT_IMPLEMENTED &&
-        MoveOverWithoutReplacing(temporary, TemporaryName(prefix, process, thread, kComplete), narrowName))
+        MoveOverWithoutReplacing(temporary, TemporaryName(prefix, process, thread, kComplete),
+                                 narrowName))
         return SaveResult::kSaved;
     DeleteFileA(temporary.c_str());
     return SaveResult::kFailed;

@@ -53,7 +53,8 @@ bool Matches(const char* pattern, const char* name) {
 
 FILETIME FileTime(const struct timespec& when) {
     // 100-nanosecond steps since 1601-01-01.
-    uint64_t ticks = (uint64_t(when.tv_sec) + 11644473600ull) * 10000000ull + uint64_t(when.tv_nsec) / 100;
+    uint64_t ticks =
+        (uint64_t(when.tv_sec) + 11644473600ull) * 10000000ull + uint64_t(when.tv_nsec) / 100;
     FILETIME out;
     out.dwLowDateTime = DWORD(ticks);
     out.dwHighDateTime = DWORD(ticks >> 32);
@@ -62,7 +63,8 @@ FILETIME FileTime(const struct timespec& when) {
 
 void Fill(const FoundFile& file, LPWIN32_FIND_DATAA data) {
     memset(data, 0, sizeof(*data));
-    data->dwFileAttributes = S_ISDIR(file.info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+    data->dwFileAttributes =
+        S_ISDIR(file.info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
     data->ftCreationTime = FileTime(file.info.st_mtim);
     data->ftLastAccessTime = FileTime(file.info.st_atim);
     data->ftLastWriteTime = FileTime(file.info.st_mtim);
@@ -82,8 +84,11 @@ HANDLE FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData) {
     }
     const std::string path = Latin1ToUtf8(fileName);
     const size_t slash = path.rfind('/');
-    const std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    const std::string pattern = Utf8ToLatin1(slash == std::string::npos ? path : path.substr(slash + 1));
+    const std::string directory = slash == std::string::npos ? "."
+                                  : slash == 0               ? "/"
+                                                             : path.substr(0, slash);
+    const std::string pattern =
+        Utf8ToLatin1(slash == std::string::npos ? path : path.substr(slash + 1));
     DIR* listing = opendir(directory.c_str());
     if (!listing) {
         SetLastError(errno == ENOENT || errno == ENOTDIR ? DWORD(ERROR_PATH_NOT_FOUND)
@@ -94,7 +99,8 @@ HANDLE FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData) {
     while (struct dirent* entry = readdir(listing)) {
         FoundFile file;
         file.name = Utf8ToLatin1(entry->d_name);
-        if (file.name.size() >= MAX_PATH || Latin1ToUtf8(file.name.c_str()) != entry->d_name) continue;
+        if (file.name.size() >= MAX_PATH || Latin1ToUtf8(file.name.c_str()) != entry->d_name)
+            continue;
         if (!Matches(pattern.c_str(), file.name.c_str())) continue;
         if (fstatat(dirfd(listing), entry->d_name, &file.info, 0) != 0) continue;  // gone meanwhile
         find->found.push_back(std::move(file));

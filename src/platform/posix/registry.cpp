@@ -299,7 +299,8 @@ LSTATUS EnumKey(HKEY key, DWORD index, Char* name, LPDWORD nameLength, LPDWORD r
     DWORD error = KeyWith(key, KEY_ENUMERATE_SUB_KEYS, &opened);
     if (error != ERROR_SUCCESS) return LSTATUS(error);
     std::u16string found;
-    error = zvp::reg::EnumKey(opened.id, index, opened.object ? &opened.object->subkeys : nullptr, &found);
+    error = zvp::reg::EnumKey(opened.id, index, opened.object ? &opened.object->subkeys : nullptr,
+                              &found);
     if (error != ERROR_SUCCESS) return LSTATUS(error);
     // The capacity counts the terminator; the length returned does not.
     if (found.size() + 1 > *nameLength) return ERROR_MORE_DATA;
@@ -341,7 +342,8 @@ LSTATUS EnumValue(HKEY key, DWORD index, Char* valueName, LPDWORD valueNameLengt
     if (error != ERROR_SUCCESS) return LSTATUS(error);
     EnumeratedValue<Char> target = {valueName, valueNameLength,
                                     DataOut{type, data, dataSize, sizeof(Char) == 1}};
-    return LSTATUS(zvp::reg::EnumValue(opened.id, index, opened.object ? &opened.object->values : nullptr,
+    return LSTATUS(zvp::reg::EnumValue(opened.id, index,
+                                       opened.object ? &opened.object->values : nullptr,
                                        DeliverEnumerated<Char>, &target));
 }
 

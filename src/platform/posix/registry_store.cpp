@@ -209,7 +209,8 @@ DWORD MakeParentDirectories(const std::string& path) {
         if (mkdir(directory.c_str(), 0700) == 0 || errno == EEXIST) continue;
         int error = errno;
         struct stat info;
-        if (stat(directory.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) continue;  // read-only medium
+        if (stat(directory.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+            continue;  // read-only medium
         return error == EACCES || error == EPERM || error == EROFS ? DWORD(ERROR_ACCESS_DENIED)
                                                                    : DWORD(ERROR_CANTOPEN);
     }
@@ -849,7 +850,8 @@ DWORD Store::Resolve(KeyId base, const NameRef* parts, size_t count, bool create
         DWORD error = transaction.Begin(true);
         // Walk again: the keys may have changed since the read.
         if (error == ERROR_SUCCESS) error = Walk(base, count, &found);
-        if (error == ERROR_SUCCESS) error = CheckDepth(found ? chain_[found - 1] : base, count - found);
+        if (error == ERROR_SUCCESS)
+            error = CheckDepth(found ? chain_[found - 1] : base, count - found);
         for (size_t i = found; error == ERROR_SUCCESS && i < count; ++i) {
             Use use(statements_[kInsertKey]);
             sqlite3_bind_int64(use.get(), 1, i ? chain_[i - 1] : base);
@@ -951,13 +953,15 @@ DWORD Store::EnumKey(KeyId key, DWORD index, EnumCursor* cursor, std::u16string*
     const uint32_t version = DataVersion();
     std::string fold;  // the row's, for the cursor (its old one is bound)
     {
-        StatementId step = CursorStep(cursor, key, index, version, kEnumKey, kEnumKeyAt, kEnumKeyAfter);
+        StatementId step =
+            CursorStep(cursor, key, index, version, kEnumKey, kEnumKeyAt, kEnumKeyAfter);
         Use use(statements_[step]);
         sqlite3_bind_int64(use.get(), 1, key);
         if (step == kEnumKey)
             sqlite3_bind_int64(use.get(), 2, index);
         else
-            sqlite3_bind_blob(use.get(), 2, cursor->fold.data(), int(cursor->fold.size()), SQLITE_STATIC);
+            sqlite3_bind_blob(use.get(), 2, cursor->fold.data(), int(cursor->fold.size()),
+                              SQLITE_STATIC);
         int rc = use.Step();
         if (rc == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
         if (rc != SQLITE_ROW) return ErrorFromSqlite(rc);
