@@ -55,6 +55,24 @@ class RegistryFile : public ::testing::Test {
 using Import = RegistryFile;
 using Export = RegistryFile;
 
+// A registry file of its own for a test, on a memory file system if there
+// is one (so that rounds of writes are not all waiting for the disk), used
+// by this process and its children and removed however the test ends.
+struct OwnRegistry {
+    explicit OwnRegistry(const std::string& name)
+        : path((fs::exists("/dev/shm") ? "/dev/shm/" : fs::temp_directory_path().string() + "/") + name +
+               std::to_string(getpid()) + ".db") {
+        setenv("ZV_REGISTRY", path.c_str(), 1);
+        zvp::reg::ReopenForTesting();
+    }
+    ~OwnRegistry() {
+        setenv("ZV_REGISTRY", ":memory:", 1);
+        zvp::reg::ReopenForTesting();
+        for (const char* end : {"", "-wal", "-shm", "-gen"}) unlink((path + end).c_str());
+    }
+    const std::string path;
+};
+
 const char kDemo[] = "[ZV_HKEY_CONFIG\\Software\\Demo]\ndefault=on\nPath=C:\\Demo\n";
 
 }  // namespace
@@ -282,11 +300,7 @@ TEST_F(Import, EachRecordIsTheValueJustBeforeItsOwnWrite) {
 // An import killed at any moment has every value it overwrote in the undo
 // file (saved before the write), on either family.
 TEST_F(Import, AKilledImportLeavesEveryOverwrittenValueInTheUndoFile) {
-    // Shared with the importing child; on a memory file system if there is
-    // one, so that the rounds are not all waiting for the disk.
-    const std::string shm = fs::exists("/dev/shm") ? "/dev/shm/zvtest-undo-" + std::to_string(getpid()) : dir_.file("r");
-    setenv("ZV_REGISTRY", (shm + ".db").c_str(), 1);
-    zvp::reg::ReopenForTesting();
+    const OwnRegistry registry("zvtest-undo-");  // shared with the importing child
     const int kValues = 600;
     auto where = [](int i) { return "Software\\K" + std::to_string(i % 6); };
     auto name = [](int i) { return "v" + std::to_string(i); };
@@ -331,21 +345,16 @@ TEST_F(Import, AKilledImportLeavesEveryOverwrittenValueInTheUndoFile) {
         printf("round %d: %d of %d values overwritten\n", round, overwritten, kValues);
     }
     EXPECT_GE(partial, 1) << "no kill landed inside an import";
-    setenv("ZV_REGISTRY", ":memory:", 1);
-    zvp::reg::ReopenForTesting();
-    for (const char* end : {".db", ".db-wal", ".db-shm", ".db-gen"}) unlink((shm + end).c_str());
 }
 
 // A registry file written before keys were limited to 512 levels may hold a
 // much deeper tree: the export walks it and the delete removes it (both
 // families) without recursion, so without running out of stack.
 TEST_F(Export, TreesDeeperThanTheStackAreWalkedAndDeleted) {
-    const std::string shm = fs::exists("/dev/shm") ? "/dev/shm/zvtest-deep-" + std::to_string(getpid()) : dir_.file("r");
-    setenv("ZV_REGISTRY", (shm + ".db").c_str(), 1);
-    zvp::reg::ReopenForTesting();
+    const OwnRegistry registry("zvtest-deep-");
     ASSERT_TRUE(Set(HKEY_LOCAL_MACHINE, "Software\\Deep", "top", "1"));
     sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open((shm + ".db").c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_open(registry.path.c_str(), &db), SQLITE_OK);
     // 10,000 levels "k" below Software\Deep, a value at level 100.
     const char* sql =
         "WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c WHERE n < 10000)"
@@ -360,9 +369,6 @@ TEST_F(Export, TreesDeeperThanTheStackAreWalkedAndDeleted) {
     EXPECT_EQ(text_, "[ZV_HKEY_CONFIG\\Software\\Deep]\ntop=1\n\n[ZV_HKEY_CONFIG\\" + level100 + "]\nv=b\n\n");
     EXPECT_EQ(ZVDeleteRegistryEntry(HKEY_LOCAL_MACHINE, u"Software\\Deep"), S_OK);
     EXPECT_EQ(Lm("Software\\Deep", "top"), "<missing>");
-    setenv("ZV_REGISTRY", ":memory:", 1);
-    zvp::reg::ReopenForTesting();
-    for (const char* end : {".db", ".db-wal", ".db-shm", ".db-gen"}) unlink((shm + end).c_str());
 }
 
 // An undo file that cannot be saved (a full disk) stops the import before
