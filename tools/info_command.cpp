@@ -78,8 +78,16 @@ int InfoCommand(const Args& args) {
             if (walk.error == ERROR_SUCCESS) walk = Walk{walk.keys, walk.values, error, root.name};
             continue;
         }
-        WalkAll(key, root.name, &walk);
+        Walk below;
+        WalkAll(key, root.name, &below);
         RegCloseKey(key);
+        // The predefined key opens even where its key was never made (the
+        // user part of a registry this user may only read): nothing below.
+        if (below.error == ERROR_FILE_NOT_FOUND && below.where == std::string("the values of ") + root.name)
+            continue;
+        walk.keys += below.keys;
+        walk.values += below.values;
+        if (walk.error == ERROR_SUCCESS) walk.error = below.error, walk.where = below.where;
     }
     printf("  integrity: every key and value below HKLM, HKCU and HKU opened and read: %lu keys, %lu values, %s\n",
            walk.keys, walk.values, walk.error == ERROR_SUCCESS ? "all readable" : "FAILED");

@@ -151,3 +151,28 @@ TEST(RegistryVolatile, WritersKilledMidWayLoseNothing) {
     for (const std::string& name : Names(CreateKey(kMachine, "Software\\Evanescent")))
         EXPECT_EQ(ERROR_SUCCESS, OpenKey(kMachine, "Software\\Evanescent\\" + name + "\\Sub")) << name;
 }
+
+// A walk by index through one handle stays right when a volatile key before
+// its position goes between two steps.
+TEST(RegistryVolatile, WalksSeeVolatileKeysGoBetweenSteps) {
+    zvtest::TempDir dir;
+    ASSERT_EQ(0, setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1));
+    UseRegistry(dir.file("registry.db"));
+    HKEY parent = CreateKey(kMachine, "Software\\Walked");
+    for (const char* name : {"a", "b", "c"}) {
+        HKEY brief = nullptr;
+        ASSERT_EQ(0, RegCreateKeyExA(parent, name, 0, 0, REG_OPTION_VOLATILE, KEY_ALL_ACCESS, 0, &brief, 0));
+        RegCloseKey(brief);
+    }
+    char name[16];
+    DWORD length = sizeof(name);
+    ASSERT_EQ(0, RegEnumKeyExA(parent, 0, name, &length, 0, 0, 0, 0));
+    EXPECT_EQ("a", std::string(name, length));
+    ASSERT_EQ(0, RegDeleteKeyA(parent, "a"));
+    length = sizeof(name);
+    ASSERT_EQ(0, RegEnumKeyExA(parent, 1, name, &length, 0, 0, 0, 0));
+    EXPECT_EQ("c", std::string(name, length));
+    length = sizeof(name);
+    EXPECT_EQ(ERROR_NO_MORE_ITEMS, RegEnumKeyExA(parent, 2, name, &length, 0, 0, 0, 0));
+    RegCloseKey(parent);
+}

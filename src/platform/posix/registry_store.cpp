@@ -653,8 +653,11 @@ DWORD Store::Open() {
         // read the file as it stands, without locking (nobody can be writing
         // it through a log), and refuse every write.
         db = nullptr;
-        rc = sqlite3_open_v2(UriPath(path).append("?immutable=1").c_str(), &db,
-                             SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX,
+        // The file alone is read-only (mode=ro): the connection itself stays
+        // writable, since attached databases take its flags and the volatile
+        // keys' database must accept writes.
+        rc = sqlite3_open_v2(UriPath(path).append("?mode=ro&immutable=1").c_str(), &db,
+                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX,
                              nullptr);
         if (rc == SQLITE_OK) {
             error = Attach(db, path, memory, &snapshotInstead);
