@@ -14,6 +14,7 @@
 
 #include "frame/frame.h"
 #include "platform/posix/handles.h"
+#include "tools/event_command.h"
 #include "tools/support.h"
 #include "zv.h"
 
@@ -38,6 +39,8 @@ const char kUsage[] =
     "  zv com unregister PROGID CLSID\n"
     "  zv com create PROGID           create an object of a registered class\n"
     "  zv uri TEXT [--json]           split an address into its parts\n"
+    "  zv event create|set|reset|pulse|wait NAME [--manual] [--timeout MS]\n"
+    "                                 meet other processes on a named event\n"
     "  zv info                        the library, the platform and the registry in use\n"
     "  zv demo                        walk one request through the library, step by step\n"
     "\n"
@@ -252,6 +255,7 @@ int main(int argc, char** argv) {
         fputs(kUsage, stdout);
         return kExitOk;
     }
-    return Dispatch("", {{"reg", Reg}, {"com", Com}, {"uri", Uri}, {"info", Info}, {"demo", zvtool::Demo}},
+    return Dispatch("", {{"reg", Reg}, {"com", Com}, {"uri", Uri}, {"info", Info}, {"demo", zvtool::Demo},
+                         {"event", zvtool::Event}},
                     args);
 }

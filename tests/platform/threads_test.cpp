@@ -175,11 +175,11 @@ TEST(PlatformThreads, ControlCallsRejectHandlesOfOtherKinds) {
     }
     EXPECT_TRUE(CloseHandle(event));
     EXPECT_FAILS(TerminateProcess(reinterpret_cast<HANDLE>(uintptr_t(0x40)), 1), ERROR_INVALID_HANDLE);
-    // The pseudo-handle of a thread not started here: nothing to suspend,
-    // wait for or close.
-    EXPECT_FAILS(SuspendThread(GetCurrentThread()) != DWORD(-1), ERROR_INVALID_HANDLE);
-    EXPECT_FALSE(TerminateThread(GetCurrentThread(), 1));
+    // The pseudo-handle cannot be waited for or closed; OpenThread refuses
+    // an id that names no thread of this process.
     EXPECT_EQ(WaitForSingleObject(GetCurrentThread(), 0), WAIT_FAILED);
+    EXPECT_FAILS(OpenThread(THREAD_ALL_ACCESS, FALSE, 0), ERROR_INVALID_PARAMETER);
+    EXPECT_FAILS(OpenThread(THREAD_ALL_ACCESS, FALSE, 0x7FFFFFF0), ERROR_INVALID_PARAMETER);
     EXPECT_FALSE(CloseHandle(GetCurrentThread()));
     EXPECT_FALSE(CloseHandle(GetCurrentProcess()));
     EXPECT_EXIT(TerminateProcess(GetCurrentProcess(), 3), ::testing::ExitedWithCode(3), "");

@@ -4,6 +4,7 @@
 #include <errno.h>
 
 #include <mutex>
+#include <new>
 #include <shared_mutex>
 #include <vector>
 
@@ -110,6 +111,19 @@ std::shared_ptr<KernelObject> RemoveHandleIf(HANDLE handle, bool (*accept)(Objec
 
 std::shared_ptr<KernelObject> RemoveHandle(HANDLE handle) {
     return RemoveHandleIf(handle, [](ObjectKind) { return true; });
+}
+
+void HandlesPrepareFork() { Table().lock.lock(); }
+
+void HandlesParentAfterFork() { Table().lock.unlock(); }
+
+void HandlesChildAfterFork() {
+    HandleTable& table = Table();
+    // Held by this thread in the parent; made anew rather than unlocked, as
+    // a shared mutex may carry other threads' traces.
+    new (&table.lock) std::shared_mutex;
+    for (auto& object : table.slots)
+        if (object) object->AfterForkInChild();
 }
 
 size_t OpenHandleCount() {

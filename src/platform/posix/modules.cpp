@@ -13,6 +13,8 @@
 #include <sys/stat.h>
 
 #include <mutex>
+
+#include "platform/posix/fork.h"
 #include <unordered_map>
 
 #include "platform/posix/handles.h"
@@ -48,6 +50,14 @@ ModuleMap& Modules() {
     static ModuleMap* map = new ModuleMap;
     return *map;
 }
+
+}  // namespace
+
+void ModulesPrepareFork() { Modules().lock.lock(); }
+void ModulesParentAfterFork() { Modules().lock.unlock(); }
+void ModulesChildAfterFork() { Modules().lock.unlock(); }
+
+namespace {
 
 bool FileExists(const std::string& path) {
     struct stat info;
