@@ -111,6 +111,7 @@ class SharedEvent final : public EventObject {
     }
 
     void AfterForkInChild() override {}
+    void LockForTesting() { LockObject(); }
 
   protected:
     bool TryTakeLocked() override { return false; }  // not used: Wait is its own
@@ -408,6 +409,19 @@ bool SharedEventExists(const std::string& name) {
     bool existed = false;
     Find(Mode::Probe, false, false, name, &existed);
     return existed;
+}
+
+bool LockSharedEventForTesting(HANDLE handle) {
+    auto event = std::dynamic_pointer_cast<SharedEvent>(LookupHandle(handle, ObjectKind::Event));
+    if (event) event->LockForTesting();
+    return event != nullptr;
+}
+
+bool LockMachineForTesting() {
+    uint32_t self;
+    Segment* segment = Attach(&self);
+    if (segment) LockMachine(segment);
+    return segment != nullptr;
 }
 
 void SharedEventsPrepareFork() {

@@ -93,6 +93,11 @@ HANDLE OpenSharedEvent(const std::string& name);
 // Whether the machine has a live event of this name.
 bool SharedEventExists(const std::string& name);
 
+// For tests of dying processes: takes a named event's internal lock, or
+// the machine's lock, and keeps it.
+bool LockSharedEventForTesting(HANDLE event);
+bool LockMachineForTesting();
+
 // Fork handling of the shared events (called in this order by fork.cpp).
 void SharedEventsPrepareFork();
 void SharedEventsParentAfterFork();
