@@ -194,11 +194,25 @@ void RecordThreadId(const std::shared_ptr<ThreadObject>& object, DWORD tid) {
     ids.threads[tid] = object;
 }
 
-std::shared_ptr<ThreadObject> ObjectOfThreadId(DWORD tid) {
+// The object of a running thread by its id, made (for a thread the library
+// did not start) when it has none yet.  Null when out of memory.
+std::shared_ptr<ThreadObject> ObjectOfThreadId(DWORD tid, bool byIdOnly) {
     ThreadIds& ids = Ids();
     std::lock_guard<std::mutex> guard(ids.lock);
     auto it = ids.threads.find(tid);
-    return it == ids.threads.end() ? nullptr : it->second.lock();
+    if (it != ids.threads.end()) {
+        if (auto existing = it->second.lock()) {
+            std::lock_guard<std::mutex> control(existing->controlLock);
+            if (!existing->ending) return existing;  // else the id was reused
+        }
+    }
+    std::shared_ptr<ThreadObject> object(new (std::nothrow) ThreadObject(nullptr, nullptr));
+    if (!object) return nullptr;
+    object->control.tid = tid;
+    object->byIdOnly = byIdOnly;
+    object->started = byIdOnly;
+    ids.threads[tid] = object;
+    return object;
 }
 // The thread has announced a blocking wait that SettleAfterWait still has to
 // close.
@@ -229,16 +243,10 @@ thread_local AdoptedThread t_adopted;
 
 std::shared_ptr<ThreadObject> AdoptCurrentThread() {
     InstallControlHandler();
-    const DWORD tid = GetCurrentThreadId();
-    std::shared_ptr<ThreadObject> object = ObjectOfThreadId(tid);
+    std::shared_ptr<ThreadObject> object = ObjectOfThreadId(GetCurrentThreadId(), false);
     if (!object) {
-        object.reset(new (std::nothrow) ThreadObject(nullptr, nullptr));
-        if (!object) {
-            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-            return nullptr;
-        }
-        __atomic_store_n(&object->control.tid, tid, __ATOMIC_RELEASE);
-        RecordThreadId(object, tid);
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
     }
     {
         std::lock_guard<std::mutex> guard(object->controlLock);
@@ -468,24 +476,14 @@ HANDLE OpenThread(DWORD, BOOL, DWORD threadId) {
     if (threadId == GetCurrentThreadId()) {
         object = ResolveThread(GetCurrentThread());
     } else {
-        object = ObjectOfThreadId(threadId);
-        if (!object) {
-            // A thread of this process that has never called into the layer.
-            if (threadId == 0 || syscall(SYS_tgkill, getpid(), pid_t(threadId), 0) != 0) {
-                SetLastError(ERROR_INVALID_PARAMETER);
-                return nullptr;
-            }
-            InstallControlHandler();
-            object.reset(new (std::nothrow) ThreadObject(nullptr, nullptr));
-            if (!object) {
-                SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-                return nullptr;
-            }
-            object->control.tid = threadId;
-            object->byIdOnly = true;
-            object->started = true;
-            RecordThreadId(object, threadId);
+        // A thread of this process, whoever started it.
+        if (threadId == 0 || syscall(SYS_tgkill, getpid(), pid_t(threadId), 0) != 0) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return nullptr;
         }
+        InstallControlHandler();
+        object = ObjectOfThreadId(threadId, true);
+        if (!object) SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     }
     return object ? InsertHandle(object) : nullptr;
 }
