@@ -144,3 +144,5 @@ void BareFutexTwoProcesses(benchmark::State& state) {
 BENCHMARK(BareFutexTwoProcesses)->UseRealTime();
 
 }  // namespace
+
+ZV_BENCHMARK_MAIN();

@@ -28,6 +28,10 @@ namespace {
 
 using namespace machine;
 
+// A sleeping waiter looks at its word again this often, in case the process
+// that handed it the event died before waking it.
+const timespec kRecheck = {1, 0};
+
 uint32_t LoadWord(const uint32_t* word) { return __atomic_load_n(word, __ATOMIC_ACQUIRE); }
 
 void WakeWord(uint32_t* word) { syscall(SYS_futex, word, FUTEX_WAKE, 1, nullptr, nullptr, 0); }
@@ -76,13 +80,15 @@ class SharedEvent final : public EventObject {
 
     void Set() override {
         LockObject();
+        machine::Waiter* woken = nullptr;
         if (object().manual) {
             object().signalled = 1;
             WakeAllLocked();
-        } else if (!WakeOneLocked()) {
+        } else if (!(woken = WakeOneLocked())) {
             object().signalled = 1;  // kept for the next waiter
         }
         UnlockObject();
+        if (woken) WakeWord(&woken->state);
     }
 
     void Reset() override {
@@ -93,10 +99,12 @@ class SharedEvent final : public EventObject {
 
     void Pulse() override {
         LockObject();
+        machine::Waiter* woken = nullptr;
         if (object().manual) WakeAllLocked();
-        else WakeOneLocked();
+        else woken = WakeOneLocked();
         object().signalled = 0;
         UnlockObject();
+        if (woken) WakeWord(&woken->state);
     }
 
     DWORD Wait(DWORD milliseconds) override;
@@ -152,21 +160,23 @@ class SharedEvent final : public EventObject {
 
     static void Hand(machine::Waiter& waiter, uint32_t state) {
         __atomic_store_n(&waiter.state, state, __ATOMIC_RELEASE);
-        // Woken under the event's lock: a waker that dies here leaves the
-        // lock to a repair that wakes again.
         WakeWord(&waiter.state);
     }
 
-    bool WakeOneLocked() {
+    // Hands the event to the oldest live waiter and returns it, to be woken
+    // once the lock is let go (woken under it, the waiter would run into
+    // the lock at once).  A waker that dies before that wake costs the
+    // waiter at most kRecheck of sleep.
+    machine::Waiter* WakeOneLocked() {
         for (;;) {
             machine::Waiter* oldest = nullptr;
             ForEachWaiter([&](machine::Waiter& waiter) {
                 if (!oldest || waiter.ticket < oldest->ticket) oldest = &waiter;
             });
-            if (!oldest) return false;
+            if (!oldest) return nullptr;
             if (Alive(*oldest)) {
-                Hand(*oldest, kReleased);
-                return true;
+                __atomic_store_n(&oldest->state, kReleased, __ATOMIC_RELEASE);
+                return oldest;
             }
         }
     }
@@ -206,7 +216,7 @@ DWORD SharedEvent::Block(machine::Waiter& slot, DWORD milliseconds) {
         const uint32_t state = LoadWord(&slot.state);
         if (state != kWaiting) return state == kReleased ? WAIT_OBJECT_0 : kWaitTerminated;
         if (milliseconds == INFINITE) {
-            syscall(SYS_futex, &slot.state, FUTEX_WAIT, kWaiting, nullptr, nullptr, 0);
+            syscall(SYS_futex, &slot.state, FUTEX_WAIT, kWaiting, &kRecheck, nullptr, 0);
             continue;
         }
         timespec now, left;
@@ -218,6 +228,7 @@ DWORD SharedEvent::Block(machine::Waiter& slot, DWORD milliseconds) {
             --left.tv_sec;
         }
         if (left.tv_sec < 0) break;
+        if (left.tv_sec >= kRecheck.tv_sec) left = kRecheck;
         syscall(SYS_futex, &slot.state, FUTEX_WAIT, kWaiting, &left, nullptr, 0);
     }
     // Timed out, unless a wake got here first.
@@ -230,12 +241,17 @@ DWORD SharedEvent::Block(machine::Waiter& slot, DWORD milliseconds) {
 }
 
 DWORD SharedEvent::Wait(DWORD milliseconds) {
-    LockObject();
-    const bool taken = TakeLocked();
-    UnlockObject();
-    if (taken) return WAIT_OBJECT_0;
-    if (milliseconds == 0) return WAIT_TIMEOUT;
-
+    // A thread started here announces a blocking wait with system calls:
+    // not when the event is there to take.
+    if (milliseconds == 0 || StartedThread()) {
+        LockObject();
+        const bool taken = TakeLocked();
+        UnlockObject();
+        if (taken) return WAIT_OBJECT_0;
+        if (milliseconds == 0) return WAIT_TIMEOUT;
+    }
+    // The slot is made ready before the event's lock is taken, so one hold
+    // of that lock either takes the event or publishes the wait.
     const uint32_t index = ClaimWaiterSlot();
     if (index == kWaiters) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
