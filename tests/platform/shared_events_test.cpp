@@ -308,3 +308,45 @@ TEST_F(SharedEvents, ASegmentFileOfTheWrongModeIsRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+// The longest name in its widest UTF-8 form (260 three-byte characters) is
+// shared whole; one character more is refused.
+TEST_F(SharedEvents, LongestNamesFitTheSharedSlot) {
+    if (zvtest::Family9x()) GTEST_SKIP() << "the wide calls are missing on 9x";
+    std::u16string longest(260, u'\u20ac');
+    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, longest.c_str());
+    ASSERT_NE(event, nullptr);
+    std::string utf8;
+    for (int i = 0; i < 260; ++i) utf8 += "\xe2\x82\xac";
+    EXPECT_TRUE(zvp::SharedEventExists(utf8));
+    EXPECT_FALSE(zvp::SharedEventExists(utf8.substr(3)));
+    HANDLE again = OpenEventW(EVENT_ALL_ACCESS, FALSE, longest.c_str());
+    EXPECT_NE(again, nullptr);
+    EXPECT_TRUE(CloseHandle(again));
+    EXPECT_FAILS(CreateEventW(nullptr, TRUE, FALSE, (longest + u'\u20ac').c_str()), ERROR_FILENAME_EXCED_RANGE);
+    EXPECT_FAILS(OpenEventW(EVENT_ALL_ACCESS, FALSE, (longest + u'\u20ac').c_str()), ERROR_FILENAME_EXCED_RANGE);
+    EXPECT_TRUE(CloseHandle(event));
+}
+
+}  // namespace
+
+namespace {
+
+// Processes that start at once on a new machine meet in one segment: one
+// creates the name, the others open it.
+TEST_F(SharedEvents, FirstProcessesOfAMachineMeet) {
+    std::vector<std::unique_ptr<zvtest::Child>> children;
+    for (int i = 0; i < 6; ++i) children.push_back(Run("ca:zv-ev-race:0:0;z"));
+    int created = 0, opened = 0;
+    for (auto& child : children) {
+        const std::string line = Next(*child);
+        created += line == "c 1 0";
+        opened += line == "c 1 183";
+    }
+    EXPECT_EQ(created, 1);
+    EXPECT_EQ(opened, 5);
+}
+
+}  // namespace

@@ -103,10 +103,19 @@ void RepairMachine(Segment* segment, uint32_t) {
 }
 
 // Whether a file in /dev/shm is ours, private and of the segment's size.
-bool OwnedAndPrivate(int fd) {
+// A file just created may not have its size yet: that is waited for up to
+// `waitMs`; *empty tells that it never got one.
+bool OwnedAndPrivate(int fd, int waitMs, bool* empty) {
     struct stat info;
-    return fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == getuid() &&
-           (info.st_mode & 077) == 0 && info.st_size == off_t(sizeof(Segment));
+    *empty = false;
+    for (int waited = 0; fstat(fd, &info) == 0; ++waited) {
+        if (!S_ISREG(info.st_mode) || info.st_uid != getuid() || (info.st_mode & 077) != 0) return false;
+        if (info.st_size == off_t(sizeof(Segment))) return true;
+        *empty = info.st_size == 0;
+        if (!*empty || waited >= waitMs) return false;
+        usleep(1000);
+    }
+    return false;
 }
 
 Segment* MapFile(int fd) {
@@ -137,7 +146,12 @@ void CleanLeftovers(const std::string& keep) {
         std::string path = "/dev/shm/" + name;
         int fd = open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
         if (fd < 0) continue;
-        Segment* segment = OwnedAndPrivate(fd) ? MapFile(fd) : nullptr;
+        bool empty;
+        Segment* segment = OwnedAndPrivate(fd, 0, &empty) ? MapFile(fd) : nullptr;
+        struct stat info;
+        // Empty for long: its creator died before giving it a size.
+        if (empty && fstat(fd, &info) == 0 && time(nullptr) - info.st_mtime > time_t(kPendingSeconds))
+            unlink(path.c_str());
         close(fd);
         if (!segment) continue;
         if (Ready(segment)) {
@@ -175,8 +189,13 @@ Segment* MapNamed(const std::string& name) {
             close(fd);
             return nullptr;
         }
-        if (!OwnedAndPrivate(fd)) {
+        bool empty;
+        if (!OwnedAndPrivate(fd, kReadyWaitMs, &empty)) {
             close(fd);
+            if (empty) {
+                unlink(path.c_str());  // its creator died before giving it a size
+                continue;
+            }
             SetLastError(ERROR_ACCESS_DENIED);
             return nullptr;
         }
