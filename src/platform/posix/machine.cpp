@@ -292,7 +292,7 @@ void LockMachine(Segment* segment) { Lock(&segment->lock, RepairMachine, segment
 
 void UnlockMachine(Segment* segment) { pthread_mutex_unlock(&segment->lock); }
 
-Segment* Attach(uint32_t* self) {
+Segment* Attach() {
     std::lock_guard<std::mutex> guard(g_attachLock);
     if (!g_segment) {
         std::string name = SegmentName();
@@ -312,7 +312,6 @@ Segment* Attach(uint32_t* self) {
             atexit(LeaveAtExit);
         }
     }
-    *self = g_self;
     return g_segment;
 }
 

@@ -78,8 +78,8 @@ struct Segment {
 };
 
 // The machine's segment, attached on first use; null (last error set) when
-// it cannot be.  `self` is this process's slot.
-Segment* Attach(uint32_t* self);
+// it cannot be.
+Segment* Attach();
 
 // This process's slot, claimed on first use (after a fork, a new one); the
 // machine lock must be held.  kProcesses when the table is full.

@@ -347,8 +347,7 @@ std::shared_ptr<SharedEvent> Find(Mode mode, bool manual, bool initial, const st
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return nullptr;
     }
-    uint32_t unused;
-    Segment* segment = Attach(&unused);
+    Segment* segment = Attach();
     if (!segment) return nullptr;
     const uint64_t hash = NameHash(name);
     Mapped& mapped = TheMapped();
@@ -434,8 +433,7 @@ bool LockSharedEventForTesting(HANDLE handle) {
 }
 
 bool LockMachineForTesting() {
-    uint32_t self;
-    Segment* segment = Attach(&self);
+    Segment* segment = Attach();
     if (segment) LockMachine(segment);
     return segment != nullptr;
 }
