@@ -4,8 +4,9 @@
 set -euo pipefail
 packages=(cmake make g++ pkg-config libsqlite3-dev libgtest-dev libgmock-dev libbenchmark-dev)
 if [ "${1:-}" = "--tests" ]; then
-  # The sanitizer and fuzzing runs use clang; the Windows check uses MinGW.
-  packages+=(clang libclang-rt-dev g++-mingw-w64-x86-64)
+  # The sanitizer and fuzzing runs use clang; the Windows check uses MinGW;
+  # the API reference is built with Doxygen, the examples run under Valgrind.
+  packages+=(clang libclang-rt-dev g++-mingw-w64-x86-64 doxygen valgrind)
 fi
 missing=()
 for package in "${packages[@]}"; do

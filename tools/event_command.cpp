@@ -11,7 +11,7 @@
 
 #include "platform/win32.h"
 #include "tools/event_command.h"
-#include "tools/support.h"
+#include "tools/text.h"
 #include "zv.h"
 
 namespace zvtool {
@@ -25,7 +25,7 @@ const char kEventUsage[] = "event create|set|reset|pulse|wait NAME [--manual] [-
 
 struct EventArgs {
     std::string action;
-    std::u16string name;
+    WString name;
     bool manual = false;
     DWORD timeout = INFINITE;
     bool timed = false;
@@ -64,7 +64,7 @@ bool Parse(const std::vector<std::string>& args, EventArgs* parsed) {
     return waits || parsed->action == "set" || parsed->action == "reset" || parsed->action == "pulse";
 }
 
-const ZVWCHAR* WideName(const EventArgs& parsed) { return reinterpret_cast<const ZVWCHAR*>(parsed.name.c_str()); }
+const ZVWCHAR* WideName(const EventArgs& parsed) { return parsed.name.c_str(); }
 
 int Fail(const char* what, const std::string& name) {
     fprintf(stderr, "zv: %s '%s' failed: Win32 error %u\n", what, name.c_str(), unsigned(GetLastError()));
