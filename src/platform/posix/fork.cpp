@@ -27,9 +27,11 @@ void Prepare() {
     SharedEventsPrepareFork();
     NamesPrepareFork();
     HandlesPrepareFork();
+    ThreadsPrepareFork();
 }
 
 void Parent() {
+    ThreadsParentAfterFork();
     HandlesParentAfterFork();
     NamesParentAfterFork();
     SharedEventsParentAfterFork();

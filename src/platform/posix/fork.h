@@ -6,7 +6,9 @@
 
 namespace zvp {
 
-// Each Prepare takes the service's locks; Parent and Child let them go.
+// Each Prepare takes the service's locks (which also finishes the making of
+// its never-destroyed tables: a child must not find one half made); Parent
+// and Child let them go.
 void ModulesPrepareFork();
 void ModulesParentAfterFork();
 void ModulesChildAfterFork();
@@ -27,6 +29,8 @@ void NamesPrepareFork();
 void NamesParentAfterFork();
 void NamesChildAfterFork();
 
+void ThreadsPrepareFork();
+void ThreadsParentAfterFork();
 void ThreadsChildAfterFork();
 
 }  // namespace zvp

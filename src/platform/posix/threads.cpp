@@ -27,6 +27,7 @@
 #include <new>
 #include <unordered_map>
 
+#include "platform/posix/fork.h"
 #include "platform/posix/waitable.h"
 
 namespace zvp {
@@ -180,6 +181,10 @@ void ThreadObject::AfterForkInChild() {
 struct ThreadIds {
     std::mutex lock;
     std::unordered_map<DWORD, std::weak_ptr<ThreadObject>> threads;
+    // Objects of threads known by id only: their end is never seen, and a
+    // signal may still be parked on their control block after the last
+    // handle goes, so they are kept (one per such thread).
+    std::unordered_map<DWORD, std::shared_ptr<ThreadObject>> byIdOnly;
 };
 ThreadIds& Ids() {
     static ThreadIds* ids = new ThreadIds;  // never destroyed, like the handle table
@@ -212,6 +217,7 @@ std::shared_ptr<ThreadObject> ObjectOfThreadId(DWORD tid, bool byIdOnly) {
     object->byIdOnly = byIdOnly;
     object->started = byIdOnly;
     ids.threads[tid] = object;
+    if (byIdOnly) ids.byIdOnly[tid] = object;
     return object;
 }
 // The thread has announced a blocking wait that SettleAfterWait still has to
@@ -349,11 +355,19 @@ void* ThreadMain(void* argument) {
 
 bool StartedThread() { return t_self != nullptr; }
 
+void ThreadsPrepareFork() {
+    InstallControlHandler();
+    Ids().lock.lock();
+}
+
+void ThreadsParentAfterFork() { Ids().lock.unlock(); }
+
 void ThreadsChildAfterFork() {
     // The forking thread runs on under a new kernel id.
     t_threadId = 0;
     new (&Ids().lock) std::mutex;
     Ids().threads.clear();
+    Ids().byIdOnly.clear();
     if (ThreadObject* self = t_self) {
         __atomic_store_n(&self->control.tid, GetCurrentThreadId(), __ATOMIC_RELEASE);
         RecordThreadId(self->self, GetCurrentThreadId());
