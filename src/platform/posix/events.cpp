@@ -187,7 +187,7 @@ NameTable& Names() {
 
 void NamesPrepareFork() { Names().lock.lock(); }
 void NamesParentAfterFork() { Names().lock.unlock(); }
-void NamesChildAfterFork() { new (&Names().lock) std::mutex; }
+void NamesChildAfterFork() { Names().lock.unlock(); }
 
 namespace {
 

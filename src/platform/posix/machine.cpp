@@ -353,7 +353,7 @@ void ReclaimDeadWaiter(Waiter* waiter) {
     if (rc == EOWNERDEAD) pthread_mutex_consistent(&waiter->owner);
     pthread_mutex_unlock(&waiter->owner);
     __atomic_store_n(&waiter->state, kIdle, __ATOMIC_RELAXED);
-    waiter->object = 0;
+    __atomic_store_n(&waiter->object, 0, __ATOMIC_RELAXED);
     __atomic_store_n(&waiter->busy, 0, __ATOMIC_RELEASE);
 }
 
@@ -363,7 +363,8 @@ void RepairObject(Segment* segment, uint32_t index) {
     for (uint32_t w = 0; w < high && w < kWaiters; ++w) {
         Waiter& waiter = segment->waiters[w];
         const uint32_t state = __atomic_load_n(&waiter.state, __ATOMIC_ACQUIRE);
-        if (waiter.object == index + 1 && (state == kReleased || state == kTerminated))
+        if (__atomic_load_n(&waiter.object, __ATOMIC_RELAXED) == index + 1 &&
+            (state == kReleased || state == kTerminated))
             syscall(SYS_futex, &waiter.state, FUTEX_WAKE, 1, nullptr, nullptr, 0);
     }
 }
@@ -382,7 +383,7 @@ void SweepDeadLocked(Segment* segment) {
         for (uint32_t w = 0; w < high && w < kWaiters; ++w) {
             Waiter& waiter = segment->waiters[w];
             if (!__atomic_load_n(&waiter.busy, __ATOMIC_ACQUIRE) || waiter.process != p) continue;
-            const uint32_t object = waiter.object;
+            const uint32_t object = __atomic_load_n(&waiter.object, __ATOMIC_RELAXED);
             if (object == 0 || object > kObjects) {
                 ReclaimDeadWaiter(&waiter);
                 continue;
@@ -430,7 +431,7 @@ void ParentAfterFork() {
 
 void ChildAfterFork() {
     // The machine lock belongs to the parent's thread; the parent lets it go.
-    new (&g_attachLock) std::mutex;
+    g_attachLock.unlock();
     if (g_pending < kProcesses) {
         ProcessSlot& slot = g_segment->processes[g_pending];
         slot.pid = uint32_t(getpid());

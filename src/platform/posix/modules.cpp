@@ -78,9 +78,7 @@ void ModulesParentAfterFork() {
 }
 void ModulesChildAfterFork() {
     Modules().lock.unlock();
-    // A rwlock's writer is recorded by thread id, which the child's thread
-    // no longer has: the lock is made anew instead.
-    pthread_rwlock_init(&g_loaderLock, nullptr);
+    ReleaseRwLockInChild(&g_loaderLock);
 }
 
 namespace {

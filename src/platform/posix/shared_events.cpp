@@ -141,7 +141,7 @@ class SharedEvent final : public EventObject {
         const uint32_t high = LoadWord(&segment_->waiterHigh);
         for (uint32_t i = 0; i < high && i < kWaiters; ++i) {
             machine::Waiter& waiter = segment_->waiters[i];
-            if (LoadWord(&waiter.state) == kWaiting && waiter.object == index_ + 1) fn(waiter);
+            if (LoadWord(&waiter.state) == kWaiting && LoadWord(&waiter.object) == index_ + 1) fn(waiter);
         }
     }
 
@@ -153,7 +153,7 @@ class SharedEvent final : public EventObject {
         if (rc == EOWNERDEAD) pthread_mutex_consistent(&waiter.owner);
         pthread_mutex_unlock(&waiter.owner);
         __atomic_store_n(&waiter.state, kIdle, __ATOMIC_RELAXED);
-        waiter.object = 0;
+        __atomic_store_n(&waiter.object, 0, __ATOMIC_RELAXED);
         __atomic_store_n(&waiter.busy, 0, __ATOMIC_RELEASE);
         return false;
     }
@@ -271,7 +271,7 @@ DWORD SharedEvent::Wait(DWORD milliseconds) {
     } else if (TakeLocked()) {
         result = WAIT_OBJECT_0;
     } else {
-        slot.object = index_ + 1;
+        __atomic_store_n(&slot.object, index_ + 1, __ATOMIC_RELAXED);
         slot.ticket = __atomic_fetch_add(&segment_->ticket, 1, __ATOMIC_RELAXED);
         self.slot = index;
         __atomic_store_n(&slot.state, kWaiting, __ATOMIC_RELEASE);
@@ -280,7 +280,7 @@ DWORD SharedEvent::Wait(DWORD milliseconds) {
     UnlockObject();
     if (published) result = Block(slot, milliseconds);
 
-    slot.object = 0;
+    __atomic_store_n(&slot.object, 0, __ATOMIC_RELAXED);
     pthread_mutex_unlock(&slot.owner);
     __atomic_store_n(&slot.state, kIdle, __ATOMIC_RELAXED);
     __atomic_store_n(&slot.busy, 0, __ATOMIC_RELEASE);
@@ -294,7 +294,7 @@ void SharedEvent::TerminateWaiter(Waiter* waiter) {
     __atomic_store_n(&self->state, Waitable::kTerminated, __ATOMIC_RELEASE);
     if (self->slot < kWaiters) {
         machine::Waiter& slot = segment_->waiters[self->slot];
-        if (LoadWord(&slot.state) == kWaiting && slot.object == index_ + 1) Hand(slot, kTerminated);
+        if (LoadWord(&slot.state) == kWaiting && LoadWord(&slot.object) == index_ + 1) Hand(slot, kTerminated);
     }
     UnlockObject();
 }
@@ -450,7 +450,7 @@ void SharedEventsParentAfterFork() {
 
 void SharedEventsChildAfterFork() {
     ChildAfterFork();
-    new (&TheMapped().lock) std::mutex;
+    TheMapped().lock.unlock();
 }
 
 }  // namespace zvp

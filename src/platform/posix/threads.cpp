@@ -85,8 +85,10 @@ int ControlSignal() { return SIGRTMAX - 3; }
 // thread suspends itself or starts suspended.  Returns once resumed.
 void ParkWhileSuspended(Control* control) {
     for (;;) {
-        if (Load(&control->terminate)) EndKernelThread(control);
+        // The request word first: reading it pairs with the suspender's
+        // change of it, which the block's making comes before.
         uint32_t request = Load(&control->request);
+        if (Load(&control->terminate)) EndKernelThread(control);
         if ((request & 1) == 0) return;
         if (__atomic_load_n(&control->parked, __ATOMIC_RELAXED) != request) {
             __atomic_store_n(&control->parked, request, __ATOMIC_RELEASE);
@@ -365,9 +367,9 @@ void ThreadsParentAfterFork() { Ids().lock.unlock(); }
 void ThreadsChildAfterFork() {
     // The forking thread runs on under a new kernel id.
     t_threadId = 0;
-    new (&Ids().lock) std::mutex;
     Ids().threads.clear();
     Ids().byIdOnly.clear();
+    Ids().lock.unlock();
     if (ThreadObject* self = t_self) {
         __atomic_store_n(&self->control.tid, GetCurrentThreadId(), __ATOMIC_RELEASE);
         RecordThreadId(self->self, GetCurrentThreadId());
