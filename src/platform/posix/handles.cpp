@@ -2,13 +2,9 @@
 #include "platform/posix/handles.h"
 
 #include <errno.h>
-#include <pthread.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 #include <mutex>
 #include <new>
-#include <shared_mutex>
 #include <vector>
 
 namespace zvp {
@@ -18,18 +14,10 @@ namespace {
 // The table never shrinks; 2^24 open handles is far beyond any real use.
 constexpr size_t kMaxHandles = size_t(1) << 24;
 
-// Shared for look-ups, exclusive for changes.  A plain rwlock, so that a
-// forked child can make it anew (see HandlesChildAfterFork).
-struct RwLock {
-    pthread_rwlock_t rw = PTHREAD_RWLOCK_INITIALIZER;
-    void lock() { pthread_rwlock_wrlock(&rw); }
-    void unlock() { pthread_rwlock_unlock(&rw); }
-    void lock_shared() { pthread_rwlock_rdlock(&rw); }
-    void unlock_shared() { pthread_rwlock_unlock(&rw); }
-};
-
+// A plain mutex, not a rwlock: a forked child can let it go as it is, while
+// a rwlock keeps count of readers that were waiting in the parent.
 struct HandleTable {
-    RwLock lock;
+    std::mutex lock;
     std::vector<std::shared_ptr<KernelObject>> slots;
     std::vector<size_t> freeSlots;
     size_t open = 0;
@@ -57,7 +45,7 @@ thread_local DWORD t_lastError = ERROR_SUCCESS;
 
 HANDLE InsertHandle(std::shared_ptr<KernelObject> object) {
     HandleTable& table = Table();
-    std::unique_lock<RwLock> guard(table.lock);
+    std::lock_guard<std::mutex> guard(table.lock);
     size_t slot;
     if (!table.freeSlots.empty()) {
         slot = table.freeSlots.back();
@@ -79,7 +67,7 @@ std::shared_ptr<KernelObject> LookupHandleIf(HANDLE handle, bool (*accept)(Objec
     size_t slot;
     if (SlotFromHandle(handle, &slot)) {
         HandleTable& table = Table();
-        std::shared_lock<RwLock> guard(table.lock);
+        std::lock_guard<std::mutex> guard(table.lock);
         if (slot < table.slots.size() && table.slots[slot] && accept(table.slots[slot]->kind()))
             return table.slots[slot];
     }
@@ -91,7 +79,7 @@ std::shared_ptr<KernelObject> LookupHandle(HANDLE handle, ObjectKind kind) {
     size_t slot;
     if (SlotFromHandle(handle, &slot)) {
         HandleTable& table = Table();
-        std::shared_lock<RwLock> guard(table.lock);
+        std::lock_guard<std::mutex> guard(table.lock);
         if (slot < table.slots.size() && table.slots[slot] && table.slots[slot]->kind() == kind)
             return table.slots[slot];
     }
@@ -104,7 +92,7 @@ std::shared_ptr<KernelObject> RemoveHandleIf(HANDLE handle, bool (*accept)(Objec
     std::shared_ptr<KernelObject> object;
     if (SlotFromHandle(handle, &slot)) {
         HandleTable& table = Table();
-        std::unique_lock<RwLock> guard(table.lock);
+        std::lock_guard<std::mutex> guard(table.lock);
         if (slot < table.slots.size() && table.slots[slot] && accept(table.slots[slot]->kind())) {
             object = std::move(table.slots[slot]);
             table.slots[slot].reset();
@@ -126,32 +114,20 @@ std::shared_ptr<KernelObject> RemoveHandle(HANDLE handle) {
     return RemoveHandleIf(handle, [](ObjectKind) { return true; });
 }
 
-void ReleaseRwLockInChild(pthread_rwlock_t* lock) {
-#if defined(__GLIBC__)
-    // glibc knows a rwlock's writer by thread id, which the forking thread
-    // changed: the lock is told its new id, then unlocked as usual (which
-    // the thread sanitizer also follows).
-    lock->__data.__cur_writer = int(syscall(SYS_gettid));
-    pthread_rwlock_unlock(lock);
-#else
-    pthread_rwlock_init(lock, nullptr);
-#endif
-}
-
 void HandlesPrepareFork() { Table().lock.lock(); }
 
 void HandlesParentAfterFork() { Table().lock.unlock(); }
 
 void HandlesChildAfterFork() {
     HandleTable& table = Table();
-    ReleaseRwLockInChild(&table.lock.rw);
+    table.lock.unlock();
     for (auto& object : table.slots)
         if (object) object->AfterForkInChild();
 }
 
 size_t OpenHandleCount() {
     HandleTable& table = Table();
-    std::shared_lock<RwLock> guard(table.lock);
+    std::lock_guard<std::mutex> guard(table.lock);
     return table.open;
 }
 

@@ -3,8 +3,6 @@
 #ifndef ZV_POSIX_HANDLES_H
 #define ZV_POSIX_HANDLES_H
 
-#include <pthread.h>
-
 #include <memory>
 #include <string>
 
@@ -64,10 +62,6 @@ size_t OpenHandleCount();
 void HandlesPrepareFork();
 void HandlesParentAfterFork();
 void HandlesChildAfterFork();
-
-// Lets go, in a forked child, of a rwlock that the forking thread took for
-// writing before fork().
-void ReleaseRwLockInChild(pthread_rwlock_t* lock);
 
 // The emulated platform family: true when ZV_EMULATE_FAMILY=9x was set at
 // start-up.  On the 9x family the wide forms of the name-taking calls fail.

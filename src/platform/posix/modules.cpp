@@ -78,7 +78,10 @@ void ModulesParentAfterFork() {
 }
 void ModulesChildAfterFork() {
     Modules().lock.unlock();
-    ReleaseRwLockInChild(&g_loaderLock);
+    // Made anew: a rwlock keeps count of the readers that were waiting in
+    // the parent, and knows its writer by a thread id the child's thread
+    // no longer has.
+    pthread_rwlock_init(&g_loaderLock, nullptr);
 }
 
 namespace {
