@@ -806,8 +806,9 @@ ZV_API void ZVLeaveCriticalSection(CRITICAL_SECTION* section);
  * @param initiallySet  non-zero: created set.
  * @param name          a name, or null for an unnamed event.  At most 260
  *                      characters (255 on the 9x family).  Names are
- *                      case-sensitive; on Linux they are seen by the threads
- *                      of this process only.
+ *                      case-sensitive and seen by every process of the
+ *                      machine (on Linux: of the user, with the same
+ *                      registry).
  * @return the event handle, or ::ZV_INVALID_HANDLE on failure (also for a
  *         name too long).  Release it with ::ZVCloseEvent.
  */

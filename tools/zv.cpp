@@ -10,6 +10,7 @@
 #include <string.h>
 
 #include "tools/cli.h"
+#include "tools/event_command.h"
 
 namespace {
 
@@ -29,6 +30,8 @@ const char kUsage[] =
     "  zv com unregister PROGID CLSID\n"
     "  zv com create PROGID           create an object of a registered class\n"
     "  zv uri TEXT [--json]           split an address into its parts\n"
+    "  zv event create|set|reset|pulse|wait NAME [--manual] [--timeout MS]\n"
+    "                                 meet other processes on a named event\n"
     "  zv info                        the library, the platform and the registry in use, checked\n"
     "  zv demo                        walk one request through the library, step by step,\n"
     "                                 in a registry of its own\n"
@@ -58,6 +61,7 @@ int Run(const zvtool::Args& args) {
                                  {"com", zvtool::ComCommand},
                                  {"uri", zvtool::UriCommand},
                                  {"info", zvtool::InfoCommand},
+                                 {"event", zvtool::Event},
                                  {"demo", zvtool::Demo}},
                             args);
 }

@@ -20,9 +20,41 @@ BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
 
 #else
 
+#include <pthread.h>
+
+#include "frame/frame.h"
+
 namespace {
 
-__attribute__((constructor)) void ModuleLoad() { ZVInit(); }
+// fork(): a child of a multi-threaded process must find the library's locks
+// free.  These handlers are registered after the platform layer's, so their
+// prepare step runs first and the library's locks are taken outside the
+// layer's, as they nest (the ZCom lock is held while a server library is
+// loaded, the trace lock while trace output is written).
+bool g_zcomHeldForFork = false;
+
+void PrepareFork() {
+    g_zcomHeldForFork = zv::ZComLockAlive();
+    if (g_zcomHeldForFork) EnterCriticalSection(&zv::g_zcomLock);
+    EnterCriticalSection(&zv::g_traceLock);
+}
+
+void ParentAfterFork() {
+    LeaveCriticalSection(&zv::g_traceLock);
+    if (g_zcomHeldForFork) LeaveCriticalSection(&zv::g_zcomLock);
+}
+
+void ChildAfterFork() {
+    // The child's thread has a new id, so it cannot leave sections taken
+    // under the old one; made anew, they are free.
+    InitializeCriticalSection(&zv::g_traceLock);
+    if (g_zcomHeldForFork) InitializeCriticalSection(&zv::g_zcomLock);
+}
+
+__attribute__((constructor)) void ModuleLoad() {
+    ZVInit();
+    pthread_atfork(PrepareFork, ParentAfterFork, ChildAfterFork);
+}
 
 __attribute__((destructor)) void ModuleUnload() { ZVDeInit(); }
 

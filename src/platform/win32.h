@@ -239,6 +239,10 @@ DWORD SuspendThread(HANDLE thread);
 DWORD ResumeThread(HANDLE thread);
 BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode);
 HANDLE GetCurrentThread(void);
+#define THREAD_SUSPEND_RESUME 0x0002
+#define THREAD_ALL_ACCESS 0x1FFFFF
+/* Any thread of this process by its id, whoever started it. */
+HANDLE OpenThread(DWORD desiredAccess, BOOL inheritHandle, DWORD threadId);
 /* Inline, as it sits on the fast path of every lock: a read of the id that
  * threads.cpp caches per thread, asking the kernel only the first time.  The
  * initial-exec model makes that read one instruction in the shared library

@@ -1,8 +1,12 @@
 // Creation, failure values, pooled growth, slot reuse, insertion and removal
-// codes, and destruction.
+// codes, destruction, and events kept from other processes.
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <vector>
 
 #include "container_util.h"
+#include "support.h"
 
 using namespace ctest;
 
@@ -141,4 +145,34 @@ TEST(ContainerInsertion, PositionAndRemovalCodes) {
     EXPECT_EQ(Objects(c), std::vector<ZVContainerObj*>({o[5], o[3], o[1], o[0], o[2], o[4]}));
     EXPECT_EQ(ZVContainerRemoveObjLC(c, ZV_CONTAINER_MATCH, Key(5)), nullptr);  // no match function
     ZVDestroyContainer(c);
+}
+
+// Named events reach every process of the machine, but two processes whose
+// containers sit at the same address do not share the containers' events:
+// the parent sets its release and pass events, the child's stay unset.
+TEST(ContainerModel, ContainersOfTwoProcessesAtOneAddressKeepTheirEvents) {
+    zvtest::TempDir dir;
+    setenv("ZV_REGISTRY", dir.file("registry.db").c_str(), 1);
+    static ctest::Storage storage;
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    ZVContainer* c = ZVCreateContainer(&storage, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+        alarm(20);
+        char go;
+        const bool ready = read(pipeFds[0], &go, 1) == 1;
+        _exit(ready && WaitForSingleObject(c->releaseEvent, 0) == WAIT_TIMEOUT &&
+                      WaitForSingleObject(c->passEvent, 0) == WAIT_TIMEOUT
+                  ? 0
+                  : 1);
+    }
+    EXPECT_EQ(ZVSetEvent(c->releaseEvent), 1);
+    EXPECT_EQ(ZVSetEvent(c->passEvent), 1);
+    EXPECT_EQ(write(pipeFds[1], "g", 1), 1);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(ZVDestroyContainer(c), 1);
 }

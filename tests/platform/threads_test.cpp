@@ -175,11 +175,11 @@ TEST(PlatformThreads, ControlCallsRejectHandlesOfOtherKinds) {
     }
     EXPECT_TRUE(CloseHandle(event));
     EXPECT_FAILS(TerminateProcess(reinterpret_cast<HANDLE>(uintptr_t(0x40)), 1), ERROR_INVALID_HANDLE);
-    // The pseudo-handle of a thread not started here: nothing to suspend,
-    // wait for or close.
-    EXPECT_FAILS(SuspendThread(GetCurrentThread()) != DWORD(-1), ERROR_INVALID_HANDLE);
-    EXPECT_FALSE(TerminateThread(GetCurrentThread(), 1));
+    // The pseudo-handle cannot be waited for or closed; OpenThread refuses
+    // an id that names no thread of this process.
     EXPECT_EQ(WaitForSingleObject(GetCurrentThread(), 0), WAIT_FAILED);
+    EXPECT_FAILS(OpenThread(THREAD_ALL_ACCESS, FALSE, 0), ERROR_INVALID_PARAMETER);
+    EXPECT_FAILS(OpenThread(THREAD_ALL_ACCESS, FALSE, 0x7FFFFFF0), ERROR_INVALID_PARAMETER);
     EXPECT_FALSE(CloseHandle(GetCurrentThread()));
     EXPECT_FALSE(CloseHandle(GetCurrentProcess()));
     EXPECT_EXIT(TerminateProcess(GetCurrentProcess(), 3), ::testing::ExitedWithCode(3), "");
@@ -223,3 +223,95 @@ TEST(PlatformThreads, ConcurrentControlStartAndEnd) {
 }
 
 }  // namespace
+
+namespace {
+
+// A std::thread that counts until told to stop; its id once it runs.
+struct ForeignSpinner {
+    Spinner spinner;
+    std::atomic<DWORD> id{0};
+    std::thread thread{[this] {
+        id = GetCurrentThreadId();
+        Spin(&spinner);
+    }};
+    ~ForeignSpinner() {
+        spinner.stop = true;
+        thread.join();
+    }
+};
+
+}  // namespace
+
+// Threads the library did not start, the main thread among them, are
+// suspended and resumed with Win32's counts, through OpenThread or their
+// own pseudo-handle; a thread that suspends itself parks until another
+// resumes it; an adopted thread's handle is signalled when it ends.
+TEST(PlatformThreads, AnyThreadCanBeSuspended) {
+    zvtest::Watchdog watchdog(60);
+    {
+        ForeignSpinner foreign;
+        ASSERT_TRUE(WaitUntil([&] { return foreign.id != 0; }));
+        HANDLE handle = OpenThread(THREAD_SUSPEND_RESUME, FALSE, foreign.id);
+        ASSERT_NE(handle, nullptr);
+        ASSERT_TRUE(Runs(foreign.spinner));
+        EXPECT_EQ(SuspendThread(handle), 0u);
+        EXPECT_TRUE(Halted(foreign.spinner));
+        EXPECT_EQ(SuspendThread(handle), 1u);
+        EXPECT_EQ(ResumeThread(handle), 2u);
+        EXPECT_TRUE(Halted(foreign.spinner));
+        // A second handle to the same thread shares its count.
+        HANDLE again = OpenThread(THREAD_SUSPEND_RESUME, FALSE, foreign.id);
+        EXPECT_EQ(ResumeThread(again), 1u);
+        EXPECT_TRUE(Runs(foreign.spinner));
+        EXPECT_EQ(ResumeThread(handle), 0u);
+        EXPECT_TRUE(CloseHandle(again));
+        EXPECT_TRUE(CloseHandle(handle));
+    }
+    // The main thread, stopped by another thread while it counts.
+    const DWORD mainId = GetCurrentThreadId();
+    Spinner mainCount;
+    std::atomic<DWORD> counts[3] = {};
+    std::atomic<bool> halted{false};
+    std::thread controller([&] {
+        HANDLE main = OpenThread(THREAD_SUSPEND_RESUME, FALSE, mainId);
+        EXPECT_TRUE(Runs(mainCount));
+        counts[0] = SuspendThread(main);
+        halted = Halted(mainCount);
+        counts[1] = ResumeThread(main);
+        counts[2] = ResumeThread(main);
+        mainCount.stop = true;
+        CloseHandle(main);
+    });
+    while (!mainCount.stop) mainCount.count.fetch_add(1, std::memory_order_relaxed);
+    controller.join();
+    EXPECT_EQ(counts[0], 0u);
+    EXPECT_TRUE(halted);
+    EXPECT_EQ(counts[1], 1u);
+    EXPECT_EQ(counts[2], 0u);
+    // Threads that suspend themselves, a std::thread and the main thread.
+    std::atomic<DWORD> selfId{0}, selfResult{99};
+    std::thread self([&] {
+        selfId = GetCurrentThreadId();
+        selfResult = SuspendThread(GetCurrentThread());
+    });
+    ASSERT_TRUE(WaitUntil([&] { return selfId != 0; }));
+    HANDLE selfHandle = OpenThread(THREAD_ALL_ACCESS, FALSE, selfId);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(selfResult, 99u);  // still parked
+    ASSERT_TRUE(WaitUntil([&] { return ResumeThread(selfHandle) == 1; }));
+    self.join();
+    EXPECT_EQ(selfResult, 0u);
+    EXPECT_EQ(WaitForSingleObject(selfHandle, 5000), WAIT_OBJECT_0);
+    EXPECT_TRUE(CloseHandle(selfHandle));
+    std::atomic<bool> mainResumed{false};
+    std::thread resumer([&] {
+        HANDLE main = OpenThread(THREAD_SUSPEND_RESUME, FALSE, mainId);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        EXPECT_FALSE(mainResumed);
+        EXPECT_TRUE(WaitUntil([&] { return ResumeThread(main) == 1; }));
+        CloseHandle(main);
+    });
+    EXPECT_EQ(SuspendThread(GetCurrentThread()), 0u);
+    mainResumed = true;
+    resumer.join();
+}

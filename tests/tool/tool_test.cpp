@@ -277,3 +277,24 @@ TEST_F(ToolTest, ReadmeCommands) {
     }
     EXPECT_GE(run, 10);
 }
+
+// zv event: a script's waiter in the background meets a set from another
+// process; waits time out; bad command lines exit with 2.
+TEST_F(ToolTest, EventsMeetScriptsAcrossProcesses) {
+    const std::string zv = "ZV_REGISTRY=registry.db '" ZV_TOOL_PATH "'";
+    const std::string script = "cd '" + dir_.path() + "' && { " + zv +
+                               " event create ping --timeout 20000 >waiter 2>&1; echo $? >>waiter; } & cd '" +
+                               dir_.path() + "' && for i in $(seq 200); do " + zv +
+                               " event set ping 2>/dev/null && break; sleep 0.05; done; wait";
+    EXPECT_EQ(system(script.c_str()), 0);
+    EXPECT_EQ(Slurp(dir_.file("waiter")), "created\nsignalled\n0\n");
+    Result timedOut = Zv({"event", "create", "lonely", "--manual", "--timeout", "50"});
+    EXPECT_EQ(timedOut.exit, 1);
+    EXPECT_EQ(timedOut.out, "created\ntimed out\n");
+    for (const char* action : {"set", "reset", "pulse", "wait"}) EXPECT_EQ(Zv({"event", action, "nobody"}).exit, 1) << action;
+    for (const Args& args : {Args{"event"}, Args{"event", "set"}, Args{"event", "ring", "x"},
+                             Args{"event", "set", "x", "--manual"}, Args{"event", "set", "x", "--timeout", "5"},
+                             Args{"event", "wait", "x", "--timeout", "soon"}, Args{"event", "wait", "x", "--timeout"},
+                             Args{"event", "wait", "x", "y"}})
+        EXPECT_EQ(Zv(args).exit, 2) << args.back();
+}

@@ -25,6 +25,7 @@
 #include <mutex>
 
 #include "platform/posix/handles.h"
+#include "platform/posix/fork.h"
 #include "platform/posix/services.h"
 
 namespace zvp {
@@ -42,6 +43,27 @@ DebugSink& Sink() {
     static DebugSink* sink = new DebugSink;
     return *sink;
 }
+
+// One dialog at a time: two threads asking at once would mix their
+// questions and answers.
+std::mutex& DialogLock() {
+    static std::mutex* dialog = new std::mutex;
+    return *dialog;
+}
+
+}  // namespace
+
+void DebugPrepareFork() {
+    DialogLock().lock();
+    Sink().lock.lock();
+}
+void DebugParentAfterFork() {
+    Sink().lock.unlock();
+    DialogLock().unlock();
+}
+void DebugChildAfterFork() { DebugParentAfterFork(); }
+
+namespace {
 
 std::atomic<DebugOutputWatcher> g_outputWatcher{nullptr};
 std::atomic<MessageBoxWatcher> g_boxWatcher{nullptr};
@@ -99,10 +121,7 @@ int AskOnTerminal(const std::string& text, const std::string& caption) {
     if (!isatty(STDIN_FILENO)) return 0;
     int tty = open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY);
     if (tty < 0) return 0;
-    // One dialog at a time: two threads asking at once would mix their
-    // questions and answers.
-    static std::mutex* dialog = new std::mutex;
-    std::lock_guard<std::mutex> guard(*dialog);
+    std::lock_guard<std::mutex> guard(DialogLock());
     std::string question = "\n" + caption + "\n\n" + text + "\n\n";
     WriteAll(tty, question.data(), question.size());
     int answer = 0;

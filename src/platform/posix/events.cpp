@@ -1,15 +1,17 @@
 // events.cpp - events, semaphores, waits and CloseHandle.
 //
-// Named events and semaphores share one process-wide name table.  A name is
-// compared as UTF-8, so the narrow (ISO-8859-1) and the wide spelling of the
-// same characters name the same object; names are case-sensitive, as Win32
-// object names are.  A name lives as long as any handle to its object.
+// Names are compared as UTF-8, so the narrow (ISO-8859-1) and the wide
+// spelling of the same characters name the same object; names are
+// case-sensitive, as Win32 object names are.  Named events belong to the
+// whole machine (shared_events.cpp); named semaphores to this process.  A
+// name lives as long as any handle to its object.
 #include <linux/futex.h>
 #include <string.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <new>
 #include <unordered_map>
 
 #include "platform/posix/waitable.h"
@@ -118,6 +120,11 @@ void Waitable::TerminateWaiter(Waiter* waiter) {
     Release(waiter, kTerminated);
 }
 
+void Waitable::AfterForkInChild() {
+    new (&lock_) std::mutex;
+    head_ = tail_ = nullptr;
+}
+
 size_t Waitable::WaitingThreads() {
     std::lock_guard<std::mutex> guard(lock_);
     size_t count = 0;
@@ -176,6 +183,14 @@ NameTable& Names() {
     return *table;
 }
 
+}  // namespace
+
+void NamesPrepareFork() { Names().lock.lock(); }
+void NamesParentAfterFork() { Names().lock.unlock(); }
+void NamesChildAfterFork() { Names().lock.unlock(); }
+
+namespace {
+
 // Whether a name's length is within the limit; sets the error when not.
 bool NameFits(size_t nameLength) {
     if (nameLength <= kMaxObjectName) return true;
@@ -207,12 +222,12 @@ class NamedWaitable : public Waitable {
     std::string name_;
 };
 
-class Event final : public NamedWaitable {
+// An unnamed event, private to this process.
+class Event final : public EventObject {
   public:
-    Event(bool manualReset, bool signalled, std::string name)
-        : NamedWaitable(ObjectKind::Event, std::move(name)), manual_(manualReset), signalled_(signalled) {}
+    Event(bool manualReset, bool signalled) : manual_(manualReset), signalled_(signalled) {}
 
-    void Set() {
+    void Set() override {
         std::lock_guard<std::mutex> guard(lock_);
         if (manual_) {
             signalled_ = true;
@@ -223,14 +238,12 @@ class Event final : public NamedWaitable {
         }
     }
 
-    void Reset() {
+    void Reset() override {
         std::lock_guard<std::mutex> guard(lock_);
         signalled_ = false;
     }
 
-    // Releases the threads waiting at this moment (all, or one for an
-    // automatic-reset event) and leaves the event reset.
-    void Pulse() {
+    void Pulse() override {
         std::lock_guard<std::mutex> guard(lock_);
         if (manual_) WakeAllLocked();
         else WakeOneLocked();
@@ -312,37 +325,45 @@ HANDLE CreateObject(ObjectKind kind, const std::string& name, size_t nameLength,
     return handle;
 }
 
-HANDLE OpenObject(ObjectKind kind, const std::string& name, size_t nameLength) {
-    if (!NameFits(nameLength)) return nullptr;
-    std::shared_ptr<Waitable> object;
-    NameTable& table = Names();
-    std::lock_guard<std::mutex> guard(table.lock);
-    object = FindNamedLocked(table, name);
-    if (!object) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return nullptr;
-    }
-    if (object->kind() != kind) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return nullptr;
-    }
-    return InsertHandle(object);
-}
-
 size_t WideLength(LPCWSTR text) {
     size_t n = 0;
     while (text[n]) ++n;
     return n;
 }
 
-HANDLE CreateEventUtf8(BOOL manualReset, BOOL initialState, const std::string& name, size_t length) {
-    return CreateObject(ObjectKind::Event, name, length, [&](std::string objectName) {
-        return new Event(manualReset != FALSE, initialState != FALSE, std::move(objectName));
-    });
+// Whether this process has a semaphore of the name (the two kinds share
+// one namespace).
+bool SemaphoreNamed(const std::string& name) {
+    NameTable& table = Names();
+    std::lock_guard<std::mutex> guard(table.lock);
+    return FindNamedLocked(table, name) != nullptr;
 }
 
-std::shared_ptr<Event> LookupEvent(HANDLE handle) {
-    return LookupHandleAs<Event>(handle, ObjectKind::Event);
+HANDLE CreateEventUtf8(BOOL manualReset, BOOL initialState, const std::string& name, size_t length) {
+    if (!NameFits(length)) return nullptr;
+    if (name.empty()) {
+        HANDLE handle = InsertHandle(std::make_shared<Event>(manualReset != FALSE, initialState != FALSE));
+        if (handle) SetLastError(ERROR_SUCCESS);
+        return handle;
+    }
+    if (SemaphoreNamed(name)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    return CreateSharedEvent(manualReset != FALSE, initialState != FALSE, name);
+}
+
+HANDLE OpenEventUtf8(const std::string& name, size_t length) {
+    if (!NameFits(length)) return nullptr;
+    if (SemaphoreNamed(name)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    return OpenSharedEvent(name);
+}
+
+std::shared_ptr<EventObject> LookupEvent(HANDLE handle) {
+    return LookupHandleAs<EventObject>(handle, ObjectKind::Event);
 }
 
 bool IsClosableKind(ObjectKind kind) {
@@ -372,7 +393,7 @@ HANDLE OpenEventW(DWORD, BOOL, LPCWSTR name) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    return zvp::OpenObject(zvp::ObjectKind::Event, zvp::Utf16ToUtf8(name), zvp::WideLength(name));
+    return zvp::OpenEventUtf8(zvp::Utf16ToUtf8(name), zvp::WideLength(name));
 }
 
 HANDLE OpenEventA(DWORD, BOOL, LPCSTR name) {
@@ -380,7 +401,7 @@ HANDLE OpenEventA(DWORD, BOOL, LPCSTR name) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    return zvp::OpenObject(zvp::ObjectKind::Event, zvp::Latin1ToUtf8(name), strlen(name));
+    return zvp::OpenEventUtf8(zvp::Latin1ToUtf8(name), strlen(name));
 }
 
 BOOL SetEvent(HANDLE event) {
@@ -410,6 +431,10 @@ HANDLE CreateSemaphoreA(LPSECURITY_ATTRIBUTES, LONG initialCount, LONG maximumCo
         return nullptr;
     }
     std::string utf8 = name ? zvp::Latin1ToUtf8(name) : std::string();
+    if (!utf8.empty() && zvp::SharedEventExists(utf8)) {
+        SetLastError(ERROR_INVALID_HANDLE);  // an event has the name
+        return nullptr;
+    }
     return zvp::CreateObject(zvp::ObjectKind::Semaphore, utf8, name ? strlen(name) : 0,
                              [&](std::string objectName) {
                                  return new zvp::Semaphore(initialCount, maximumCount, std::move(objectName));

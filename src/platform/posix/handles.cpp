@@ -4,7 +4,7 @@
 #include <errno.h>
 
 #include <mutex>
-#include <shared_mutex>
+#include <new>
 #include <vector>
 
 namespace zvp {
@@ -14,8 +14,10 @@ namespace {
 // The table never shrinks; 2^24 open handles is far beyond any real use.
 constexpr size_t kMaxHandles = size_t(1) << 24;
 
+// A plain mutex, not a rwlock: a forked child can let it go as it is, while
+// a rwlock keeps count of readers that were waiting in the parent.
 struct HandleTable {
-    std::shared_mutex lock;
+    std::mutex lock;
     std::vector<std::shared_ptr<KernelObject>> slots;
     std::vector<size_t> freeSlots;
     size_t open = 0;
@@ -43,7 +45,7 @@ thread_local DWORD t_lastError = ERROR_SUCCESS;
 
 HANDLE InsertHandle(std::shared_ptr<KernelObject> object) {
     HandleTable& table = Table();
-    std::unique_lock<std::shared_mutex> guard(table.lock);
+    std::lock_guard<std::mutex> guard(table.lock);
     size_t slot;
     if (!table.freeSlots.empty()) {
         slot = table.freeSlots.back();
@@ -65,7 +67,7 @@ std::shared_ptr<KernelObject> LookupHandleIf(HANDLE handle, bool (*accept)(Objec
     size_t slot;
     if (SlotFromHandle(handle, &slot)) {
         HandleTable& table = Table();
-        std::shared_lock<std::shared_mutex> guard(table.lock);
+        std::lock_guard<std::mutex> guard(table.lock);
         if (slot < table.slots.size() && table.slots[slot] && accept(table.slots[slot]->kind()))
             return table.slots[slot];
     }
@@ -77,7 +79,7 @@ std::shared_ptr<KernelObject> LookupHandle(HANDLE handle, ObjectKind kind) {
     size_t slot;
     if (SlotFromHandle(handle, &slot)) {
         HandleTable& table = Table();
-        std::shared_lock<std::shared_mutex> guard(table.lock);
+        std::lock_guard<std::mutex> guard(table.lock);
         if (slot < table.slots.size() && table.slots[slot] && table.slots[slot]->kind() == kind)
             return table.slots[slot];
     }
@@ -90,7 +92,7 @@ std::shared_ptr<KernelObject> RemoveHandleIf(HANDLE handle, bool (*accept)(Objec
     std::shared_ptr<KernelObject> object;
     if (SlotFromHandle(handle, &slot)) {
         HandleTable& table = Table();
-        std::unique_lock<std::shared_mutex> guard(table.lock);
+        std::lock_guard<std::mutex> guard(table.lock);
         if (slot < table.slots.size() && table.slots[slot] && accept(table.slots[slot]->kind())) {
             object = std::move(table.slots[slot]);
             table.slots[slot].reset();
@@ -112,9 +114,20 @@ std::shared_ptr<KernelObject> RemoveHandle(HANDLE handle) {
     return RemoveHandleIf(handle, [](ObjectKind) { return true; });
 }
 
+void HandlesPrepareFork() { Table().lock.lock(); }
+
+void HandlesParentAfterFork() { Table().lock.unlock(); }
+
+void HandlesChildAfterFork() {
+    HandleTable& table = Table();
+    table.lock.unlock();
+    for (auto& object : table.slots)
+        if (object) object->AfterForkInChild();
+}
+
 size_t OpenHandleCount() {
     HandleTable& table = Table();
-    std::shared_lock<std::shared_mutex> guard(table.lock);
+    std::lock_guard<std::mutex> guard(table.lock);
     return table.open;
 }
 

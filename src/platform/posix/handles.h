@@ -22,6 +22,9 @@ class KernelObject {
     KernelObject(const KernelObject&) = delete;
     KernelObject& operator=(const KernelObject&) = delete;
     ObjectKind kind() const { return kind_; }
+    // Called in a forked child for every object in the table, with only
+    // the forking thread alive: locks and queues of others are reset.
+    virtual void AfterForkInChild() {}
 
   private:
     ObjectKind kind_;
@@ -53,6 +56,12 @@ std::shared_ptr<KernelObject> RemoveHandleIf(HANDLE handle, bool (*accept)(Objec
 
 // Number of handles currently open; for tests that look for leaks.
 size_t OpenHandleCount();
+
+// Fork handling of the table (fork.cpp calls these): the table lock is
+// held across fork, and in the child every object hears AfterForkInChild.
+void HandlesPrepareFork();
+void HandlesParentAfterFork();
+void HandlesChildAfterFork();
 
 // The emulated platform family: true when ZV_EMULATE_FAMILY=9x was set at
 // start-up.  On the 9x family the wide forms of the name-taking calls fail.

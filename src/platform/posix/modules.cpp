@@ -8,6 +8,7 @@
 // loader, so the library stays mapped exactly as long as its count is
 // above 0, or while a call that looked the handle up is still using it.
 #include <dlfcn.h>
+#include <pthread.h>
 #include <link.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -15,17 +16,33 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "platform/posix/fork.h"
 #include "platform/posix/handles.h"
 
 namespace zvp {
 namespace {
+
+// The host loader's state is inconsistent in a child forked while another
+// thread is inside dlopen or dlclose; they run under this lock's read side,
+// fork under its write side.  Read locks nest (a library's constructors may
+// load libraries): glibc's default rwlock prefers readers.
+pthread_rwlock_t g_loaderLock = PTHREAD_RWLOCK_INITIALIZER;
+
+struct LoaderCall {
+    LoaderCall() { pthread_rwlock_rdlock(&g_loaderLock); }
+    ~LoaderCall() { pthread_rwlock_unlock(&g_loaderLock); }
+};
+
 
 class Module : public KernelObject {
   public:
     explicit Module(void* library) : KernelObject(ObjectKind::Module), library_(library) {}
     // The last reference of the host's loader goes with the object, so a
     // GetProcAddress racing with the last FreeLibrary never sees it unmapped.
-    ~Module() override { dlclose(library_); }
+    ~Module() override {
+        LoaderCall call;
+        dlclose(library_);
+    }
     void* library() const { return library_; }
 
     // Loads not yet matched by FreeLibrary; guarded by ModuleMap::lock.
@@ -49,6 +66,26 @@ ModuleMap& Modules() {
     return *map;
 }
 
+}  // namespace
+
+void ModulesPrepareFork() {
+    pthread_rwlock_wrlock(&g_loaderLock);
+    Modules().lock.lock();
+}
+void ModulesParentAfterFork() {
+    Modules().lock.unlock();
+    pthread_rwlock_unlock(&g_loaderLock);
+}
+void ModulesChildAfterFork() {
+    Modules().lock.unlock();
+    // Made anew: a rwlock keeps count of the readers that were waiting in
+    // the parent, and knows its writer by a thread id the child's thread
+    // no longer has.
+    pthread_rwlock_init(&g_loaderLock, nullptr);
+}
+
+namespace {
+
 bool FileExists(const std::string& path) {
     struct stat info;
     return stat(path.c_str(), &info) == 0;
@@ -71,7 +108,11 @@ HMODULE Load(const std::string& name) {
     }
     // The host's loader runs the library's constructors, which may load
     // libraries themselves: it is called without the map's lock held.
-    void* library = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
+    void* library;
+    {
+        LoaderCall call;
+        library = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
+    }
     if (!library) {
         SetLastError(LoadError(name, dlerror()));
         return nullptr;
@@ -166,6 +207,9 @@ BOOL FreeLibrary(HMODULE module) {
     }
     // Outside the lock: the library's destructors may free libraries too.
     // The last reference goes when `object` does.
-    if (!last) dlclose(object->library());
+    if (!last) {
+        zvp::LoaderCall call;
+        dlclose(object->library());
+    }
     return TRUE;
 }

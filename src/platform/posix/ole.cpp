@@ -5,6 +5,8 @@
 
 #include <atomic>
 #include <mutex>
+
+#include "platform/posix/fork.h"
 #include <unordered_map>
 
 #include "platform/posix/handles.h"
@@ -113,6 +115,10 @@ class TaskAllocator final : public IMalloc {
 
     void HeapMinimize() override {}
 
+    // Fork: the block table's lock is held across fork().
+    void LockForFork() { lock_.lock(); }
+    void UnlockAfterFork() { lock_.unlock(); }
+
   private:
     std::atomic<ULONG> references_{0};
     std::mutex lock_;
@@ -127,6 +133,12 @@ TaskAllocator& TheTaskAllocator() {
 }
 
 }  // namespace
+
+namespace zvp {
+void OlePrepareFork() { TheTaskAllocator().LockForFork(); }
+void OleParentAfterFork() { TheTaskAllocator().UnlockAfterFork(); }
+void OleChildAfterFork() { TheTaskAllocator().UnlockAfterFork(); }
+}  // namespace zvp
 
 HRESULT CoInitializeEx(LPVOID reserved, DWORD coInit) {
     if (reserved || (coInit & ~kKnownFlags)) return E_INVALIDARG;

@@ -23,6 +23,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/posix/fork.h"
 #include "platform/posix/handles.h"
 #include "platform/posix/registry_volatile.h"
 
@@ -1137,7 +1138,6 @@ Store& TheStore() {
     // process to leave folds the log back into the file.
     static Store* store = [] {
         Store* created = new Store;
-        pthread_atfork(LockBeforeFork, UnlockInParent, UnlockInChild);
         atexit(CloseAtExit);
         return created;
     }();
@@ -1246,3 +1246,8 @@ std::string StorePathForTesting() {
 
 }  // namespace reg
 }  // namespace zvp
+
+// Called by fork.cpp, in the layer's lock order.
+void zvp::StorePrepareFork() { reg::LockBeforeFork(); }
+void zvp::StoreParentAfterFork() { reg::UnlockInParent(); }
+void zvp::StoreChildAfterFork() { reg::UnlockInChild(); }

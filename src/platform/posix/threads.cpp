@@ -22,9 +22,12 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <iterator>
 #include <mutex>
 #include <new>
+#include <unordered_map>
 
+#include "platform/posix/fork.h"
 #include "platform/posix/waitable.h"
 
 namespace zvp {
@@ -41,10 +44,6 @@ DWORD FetchCurrentThreadId(void) {
 
 namespace {
 
-// A forked child runs the forking thread under a new kernel id.
-void ForgetThreadIdInChild() { t_threadId = 0; }
-
-[[maybe_unused]] const int g_atforkRegistered = pthread_atfork(nullptr, nullptr, ForgetThreadIdInChild);
 
 // ---- Futex words shared with the signal handler -------------------------
 
@@ -86,8 +85,10 @@ int ControlSignal() { return SIGRTMAX - 3; }
 // thread suspends itself or starts suspended.  Returns once resumed.
 void ParkWhileSuspended(Control* control) {
     for (;;) {
-        if (Load(&control->terminate)) EndKernelThread(control);
+        // The request word first: reading it pairs with the suspender's
+        // change of it, which the block's making comes before.
         uint32_t request = Load(&control->request);
+        if (Load(&control->terminate)) EndKernelThread(control);
         if ((request & 1) == 0) return;
         if (__atomic_load_n(&control->parked, __ATOMIC_RELAXED) != request) {
             __atomic_store_n(&control->parked, request, __ATOMIC_RELEASE);
@@ -148,6 +149,11 @@ class ThreadObject final : public Waitable {
     // Where the thread is blocked in a wait, if it is; under controlLock.
     Waitable* waitObject = nullptr;
     Waitable::Waiter* waiter = nullptr;
+    // A thread the library did not start and that has not yet called into
+    // the layer: no pthread_t is known, signals go to its kernel id.
+    bool byIdOnly = false;  // under controlLock
+
+    void AfterForkInChild() override;
 
     // The running thread's own reference, dropped by whoever finishes it.
     std::shared_ptr<ThreadObject> self;
@@ -164,6 +170,58 @@ class ThreadObject final : public Waitable {
 };
 
 thread_local ThreadObject* t_self = nullptr;
+
+void ThreadObject::AfterForkInChild() {
+    Waitable::AfterForkInChild();
+    new (&controlLock) std::mutex;
+    // Only the forking thread lives on; the others cannot be reached.
+    if (this != t_self) ending = true;
+}
+
+// Every thread object by kernel id, so that OpenThread finds the one a
+// thread already has (one suspend count per thread).
+struct ThreadIds {
+    std::mutex lock;
+    std::unordered_map<DWORD, std::weak_ptr<ThreadObject>> threads;
+    // Objects of threads known by id only: their end is never seen, and a
+    // signal may still be parked on their control block after the last
+    // handle goes, so they are kept (one per such thread).
+    std::unordered_map<DWORD, std::shared_ptr<ThreadObject>> byIdOnly;
+};
+ThreadIds& Ids() {
+    static ThreadIds* ids = new ThreadIds;  // never destroyed, like the handle table
+    return *ids;
+}
+
+void RecordThreadId(const std::shared_ptr<ThreadObject>& object, DWORD tid) {
+    ThreadIds& ids = Ids();
+    std::lock_guard<std::mutex> guard(ids.lock);
+    for (auto it = ids.threads.begin(); it != ids.threads.end();)
+        it = it->second.expired() ? ids.threads.erase(it) : std::next(it);
+    ids.threads[tid] = object;
+}
+
+// The object of a running thread by its id, made (for a thread the library
+// did not start) when it has none yet.  Null when out of memory.
+std::shared_ptr<ThreadObject> ObjectOfThreadId(DWORD tid, bool byIdOnly) {
+    ThreadIds& ids = Ids();
+    std::lock_guard<std::mutex> guard(ids.lock);
+    auto it = ids.threads.find(tid);
+    if (it != ids.threads.end()) {
+        if (auto existing = it->second.lock()) {
+            std::lock_guard<std::mutex> control(existing->controlLock);
+            if (!existing->ending) return existing;  // else the id was reused
+        }
+    }
+    std::shared_ptr<ThreadObject> object(new (std::nothrow) ThreadObject(nullptr, nullptr));
+    if (!object) return nullptr;
+    object->control.tid = tid;
+    object->byIdOnly = byIdOnly;
+    object->started = byIdOnly;
+    ids.threads[tid] = object;
+    if (byIdOnly) ids.byIdOnly[tid] = object;
+    return object;
+}
 // The thread has announced a blocking wait that SettleAfterWait still has to
 // close.
 thread_local bool t_waitAnnounced = false;
@@ -175,15 +233,62 @@ void SetControlSignalBlocked(bool blocked) {
     pthread_sigmask(blocked ? SIG_BLOCK : SIG_UNBLOCK, &set, nullptr);
 }
 
-// The calling thread's pseudo-handle stands for its object when the thread
-// was started here; other threads have none.
-std::shared_ptr<ThreadObject> ResolveThread(HANDLE handle) {
-    if (handle == GetCurrentThread()) {
-        if (t_self) return t_self->self;
-        SetLastError(ERROR_INVALID_HANDLE);
+void StartLeaving(ThreadObject* self);
+
+// A thread the library did not start gets its object the first time it
+// needs one; the object is finished when the thread's thread-locals go.
+struct AdoptedThread {
+    ThreadObject* object = nullptr;
+    ~AdoptedThread() {
+        if (!object) return;
+        StartLeaving(object);
+        t_self = nullptr;
+        object->Finish(0);
+        std::shared_ptr<ThreadObject> last = std::move(object->self);
+    }
+};
+thread_local AdoptedThread t_adopted;
+
+std::shared_ptr<ThreadObject> AdoptCurrentThread() {
+    InstallControlHandler();
+    std::shared_ptr<ThreadObject> object = ObjectOfThreadId(GetCurrentThreadId(), false);
+    if (!object) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
+    {
+        std::lock_guard<std::mutex> guard(object->controlLock);
+        object->thread = pthread_self();
+        object->started = true;
+        object->byIdOnly = false;
+    }
+    object->self = object;
+    t_self = object.get();
+    t_adopted.object = object.get();
+    return object;
+}
+
+// The calling thread's pseudo-handle stands for its object, made on first
+// use for a thread the library did not start.
+std::shared_ptr<ThreadObject> ResolveThread(HANDLE handle) {
+    if (handle == GetCurrentThread()) return t_self ? t_self->self : AdoptCurrentThread();
     return LookupHandleAs<ThreadObject>(handle, ObjectKind::Thread);
+}
+
+// Sends the control signal to a thread; 0 or an errno value.
+int SendControl(ThreadObject* object) {
+    union sigval value;
+    value.sival_ptr = &object->control;
+    if (!object->byIdOnly) return pthread_sigqueue(object->thread, ControlSignal(), value);
+    siginfo_t info = {};
+    info.si_signo = ControlSignal();
+    info.si_code = SI_QUEUE;
+    info.si_pid = getpid();
+    info.si_uid = getuid();
+    info.si_value = value;
+    if (syscall(SYS_rt_tgsigqueueinfo, getpid(), Load(&object->control.tid), ControlSignal(), &info) == 0)
+        return 0;
+    return errno;
 }
 
 // Takes a thread's controlLock.  A thread taking its own polls rather than
@@ -239,6 +344,7 @@ void* ThreadMain(void* argument) {
     }
     __atomic_store_n(&self->control.tid, GetCurrentThreadId(), __ATOMIC_RELEASE);
     FutexWakeAll(&self->control.tid);
+    RecordThreadId(self->self, GetCurrentThreadId());
     // Created suspended: wait here for the first resume.
     ParkWhileSuspended(&self->control);
     // Runs on a normal return and on _endthreadex's unwinding alike.
@@ -250,6 +356,25 @@ void* ThreadMain(void* argument) {
 }  // namespace
 
 bool StartedThread() { return t_self != nullptr; }
+
+void ThreadsPrepareFork() {
+    InstallControlHandler();
+    Ids().lock.lock();
+}
+
+void ThreadsParentAfterFork() { Ids().lock.unlock(); }
+
+void ThreadsChildAfterFork() {
+    // The forking thread runs on under a new kernel id.
+    t_threadId = 0;
+    Ids().threads.clear();
+    Ids().byIdOnly.clear();
+    Ids().lock.unlock();
+    if (ThreadObject* self = t_self) {
+        __atomic_store_n(&self->control.tid, GetCurrentThreadId(), __ATOMIC_RELEASE);
+        RecordThreadId(self->self, GetCurrentThreadId());
+    }
+}
 
 bool BeginBlockingWait(Waitable* object, Waitable::Waiter* waiter) {
     ThreadObject* self = t_self;
@@ -361,6 +486,24 @@ void _endthreadex(unsigned exitCode) {
     pthread_exit(nullptr);
 }
 
+HANDLE OpenThread(DWORD, BOOL, DWORD threadId) {
+    using namespace zvp;
+    std::shared_ptr<ThreadObject> object;
+    if (threadId == GetCurrentThreadId()) {
+        object = ResolveThread(GetCurrentThread());
+    } else {
+        // A thread of this process, whoever started it.
+        if (threadId == 0 || syscall(SYS_tgkill, getpid(), pid_t(threadId), 0) != 0) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return nullptr;
+        }
+        InstallControlHandler();
+        object = ObjectOfThreadId(threadId, true);
+        if (!object) SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    }
+    return object ? InsertHandle(object) : nullptr;
+}
+
 BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode) {
     // The calling thread is running, whoever started it.
     if (thread == GetCurrentThread() && !zvp::t_self) {
@@ -408,9 +551,7 @@ DWORD SuspendThread(HANDLE thread) {
         ParkWhileSuspended(&object->control);
         return previous;
     }
-    union sigval value;
-    value.sival_ptr = &object->control;
-    int error = pthread_sigqueue(object->thread, ControlSignal(), value);
+    int error = SendControl(object.get());
     if (error != 0) {
         --object->suspendCount;
         __atomic_add_fetch(&object->control.request, 1, __ATOMIC_ACQ_REL);
@@ -468,9 +609,7 @@ BOOL TerminateThread(HANDLE thread, DWORD exitCode) {
             __atomic_add_fetch(&object->control.request, 2, __ATOMIC_ACQ_REL);
             FutexWakeAll(&object->control.request);
         } else {
-            union sigval value;
-            value.sival_ptr = &object->control;
-            int error = pthread_sigqueue(object->thread, ControlSignal(), value);
+            int error = SendControl(object.get());
             if (error != 0) {
                 __atomic_store_n(&object->control.terminate, 0, __ATOMIC_RELEASE);
                 SetLastError(error == ESRCH ? ERROR_ACCESS_DENIED : ERROR_NOT_ENOUGH_MEMORY);

@@ -8,6 +8,7 @@
 #include <time.h>
 
 #include <mutex>
+#include <string>
 
 #include "platform/posix/handles.h"
 
@@ -32,17 +33,21 @@ class Waitable : public KernelObject {
 
     // WaitForSingleObject's core: WAIT_OBJECT_0, WAIT_TIMEOUT, or
     // kWaitTerminated when the waiting thread is to end.
-    DWORD Wait(DWORD milliseconds);
+    virtual DWORD Wait(DWORD milliseconds);
     static constexpr DWORD kWaitTerminated = 0xFFFFFFFEu;
 
     // Wakes a blocked thread that TerminateThread is ending.
-    void TerminateWaiter(Waiter* waiter);
+    virtual void TerminateWaiter(Waiter* waiter);
 
     // Whether a handle's kind is one of the waitable objects.
     static bool IsWaitableKind(ObjectKind kind);
 
     // How many threads are blocked waiting for the object right now.
-    size_t WaitingThreads();
+    virtual size_t WaitingThreads();
+
+    // In a forked child only the forking thread lives on: the lock may be
+    // held and the queue may hold waiters that do not exist there.
+    void AfterForkInChild() override;
 
   protected:
     // Called with lock_ held: takes the object if it is signalled (an
@@ -67,6 +72,36 @@ class Waitable : public KernelObject {
     Waiter* head_ = nullptr;
     Waiter* tail_ = nullptr;
 };
+
+// An event, kept in this process (unnamed) or in the machine's shared
+// segment (named, shared_events.cpp).
+class EventObject : public Waitable {
+  public:
+    EventObject() : Waitable(ObjectKind::Event) {}
+    virtual void Set() = 0;
+    virtual void Reset() = 0;
+    // Releases the threads waiting at this moment (all, or one for an
+    // automatic-reset event) and leaves the event reset.
+    virtual void Pulse() = 0;
+};
+
+// Named events: create (or, with ERROR_ALREADY_EXISTS, open) the machine's
+// event of a UTF-8 name, or open it (ERROR_FILE_NOT_FOUND when there is
+// none).  Null with the last error on failure.
+HANDLE CreateSharedEvent(bool manualReset, bool initialState, const std::string& name);
+HANDLE OpenSharedEvent(const std::string& name);
+// Whether the machine has a live event of this name.
+bool SharedEventExists(const std::string& name);
+
+// For tests of dying processes: takes a named event's internal lock, or
+// the machine's lock, and keeps it.
+bool LockSharedEventForTesting(HANDLE event);
+bool LockMachineForTesting();
+
+// Fork handling of the shared events (called in this order by fork.cpp).
+void SharedEventsPrepareFork();
+void SharedEventsParentAfterFork();
+void SharedEventsChildAfterFork();
 
 // The monotonic clock's time `milliseconds` from now (timed waits, Sleep).
 timespec DeadlineAfter(DWORD milliseconds);
