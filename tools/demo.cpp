@@ -1,9 +1,7 @@
 // demo.cpp - `zv demo`: the road of one request through the library, step
 // by step, on the machine's registry.
-#include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -11,6 +9,8 @@
 #include <string>
 
 #include "sample_greeter.h"
+#include "tools/host.h"
+#include "tools/registry_view.h"
 #include "tools/support.h"
 
 namespace zvtool {
@@ -51,7 +51,7 @@ void ShowTree(const std::string& keyText) {
 
 std::string ReadDescription() {
     ZVWCHAR value[256] = {};
-    std::u16string progId = Wide(kProgId);
+    WString progId = Wide(kProgId);
     if (FAILED(ZVGetRegistryEntry(HKEY_CLASSES_ROOT, progId.c_str(), nullptr, value)))
         return "(none)";
     return "\"" + Utf8(value) + "\"";
@@ -63,12 +63,10 @@ std::string SampleServerPath() {
     const char* configured = getenv("ZV_SAMPLE_SERVER");
     if (configured && *configured) return configured;
     if (std::filesystem::exists(ZV_SAMPLE_SERVER_BUILD_PATH)) return ZV_SAMPLE_SERVER_BUILD_PATH;
-    char self[PATH_MAX];
-    ssize_t length = readlink("/proc/self/exe", self, sizeof(self) - 1);
-    if (length > 0) {
-        self[length] = 0;
+    std::string self = ExecutablePath();
+    if (!self.empty()) {
         auto installed = std::filesystem::path(self).parent_path().parent_path() / "lib" / "zv" /
-                         "libzv_sample_server.so";
+                         ZV_SAMPLE_SERVER_FILE_NAME;
         if (std::filesystem::exists(installed)) return installed.string();
     }
     return ZV_SAMPLE_SERVER_BUILD_PATH;
@@ -76,13 +74,13 @@ std::string SampleServerPath() {
 
 int Run(const std::string& workDir) {
     const std::string server = SampleServerPath();
-    const std::u16string wServer = Wide(server), wProgId = Wide(kProgId), wClsid = Wide(kClsid);
+    const WString wServer = Wide(server), wProgId = Wide(kProgId), wClsid = Wide(kClsid);
     printf("zv demo: one request through ZV, on the registry at %s\n", RegistryLocation().c_str());
 
     Step("Register the sample server");
     printf("   server: %s\n", server.c_str());
     if (!Check("ZVRegisterComponent",
-               ZVRegisterComponent(wServer.c_str(), wProgId.c_str(), u"ZV sample greeter",
+               ZVRegisterComponent(wServer.c_str(), wProgId.c_str(), ZV_W("ZV sample greeter"),
                                    wClsid.c_str())))
         return 1;
     ShowTree(std::string("HKCR\\") + kProgId);
@@ -106,7 +104,7 @@ int Run(const std::string& workDir) {
     if (ok) {
         ZVWCHAR greeting[64];
         for (const char* name : {"world", "ZV"}) {
-            std::u16string wName = Wide(name);
+            WString wName = Wide(name);
             if (SUCCEEDED(greeter->Greet(wName.c_str(), greeting, 64)))
                 printf("   Greet(\"%s\") -> \"%s\"\n", name, Utf8(greeting).c_str());
         }
@@ -116,7 +114,7 @@ int Run(const std::string& workDir) {
 
     Step("Export the registration to a configuration file");
     const std::string exported = "greeter.cfg";
-    std::u16string wExported = Wide(exported);
+    WString wExported = Wide(exported);
     ok = Check("ZVExportRegistryEntry",
                ZVExportRegistryEntry(HKEY_CLASSES_ROOT, wProgId.c_str(), wExported.c_str()));
     if (ok) {
@@ -133,7 +131,7 @@ int Run(const std::string& workDir) {
         std::ofstream(changed) << text;
     }
     printf("   description before: %s\n", ReadDescription().c_str());
-    std::u16string wChanged = Wide(changed);
+    WString wChanged = Wide(changed);
     Check("ZVImportRegistryEntry (undo on)", ZVImportRegistryEntry(wChanged.c_str(), 1));
     printf("   description after:  %s\n", ReadDescription().c_str());
     // The undo file is the import file's name with its first character
@@ -143,7 +141,7 @@ int Run(const std::string& workDir) {
     Show(ReadFile(undo));
 
     Step("Restore from the undo file");
-    std::u16string wUndo = Wide("./" + undo);
+    WString wUndo = Wide("./" + undo);
     Check("ZVImportRegistryEntry", ZVImportRegistryEntry(wUndo.c_str(), 0));
     printf("   description now:    %s\n", ReadDescription().c_str());
 
@@ -164,12 +162,11 @@ int Demo(const std::vector<std::string>& args) {
         return 2;
     }
     // The demo's files live in a directory of their own, removed at the end.
-    char pattern[] = "/tmp/zv-demo-XXXXXX";
-    if (!mkdtemp(pattern)) {
-        perror("zv: demo directory");
+    std::string workDir;
+    if (!MakePrivateDirectory(&workDir)) {
+        fprintf(stderr, "zv: cannot create the demo's directory\n");
         return 1;
     }
-    std::string workDir = pattern;
     std::string previous = std::filesystem::current_path().string();
     std::filesystem::current_path(workDir);
     int result = Run(workDir);

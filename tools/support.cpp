@@ -3,16 +3,11 @@
 
 #include <stdio.h>
 #include <stdlib.h>
+#include <ctype.h>
 #include <string.h>
 
-#include "frame/frame.h"
-#include "platform/posix/handles.h"
 
 namespace zvtool {
-
-std::u16string Wide(const std::string& text) { return zvp::Utf8ToUtf16(text); }
-
-std::string Utf8(const ZVWCHAR* text) { return zvp::Utf16ToUtf8(text); }
 
 bool ParseKey(const std::string& text, KeyName* key) {
     struct Root {
@@ -92,128 +87,6 @@ bool ParseClsid(const std::string& text, CLSID* clsid) {
     return true;
 }
 
-// ---- the tree view ---------------------------------------------------------
-
-namespace {
-
-// The registry as the library sees it: wide calls on the NT family, narrow
-// (ISO-8859-1) calls on the 9x family.
-struct Value {
-    std::u16string name;
-    DWORD type;
-    std::u16string text;
-};
-
-std::u16string FromLatin1(const char* text) { return Wide(zvp::Latin1ToUtf8(text)); }
-
-std::string ToLatin1(const std::u16string& text) { return zvp::Utf8ToLatin1(Utf8(text.c_str())); }
-
-LONG OpenKey(HKEY root, const std::u16string& path, HKEY* key) {
-    if (zv::g_wideCalls) return RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key);
-    return RegOpenKeyExA(root, ToLatin1(path).c_str(), 0, KEY_READ, key);
-}
-
-std::vector<std::u16string> Subkeys(HKEY key) {
-    std::vector<std::u16string> names;
-    for (DWORD index = 0;; ++index) {
-        if (zv::g_wideCalls) {
-            WCHAR name[256];
-            DWORD length = 256;
-            if (RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
-                ERROR_SUCCESS)
-                break;
-            names.push_back(name);
-        } else {
-            char name[256];
-            DWORD length = 256;
-            if (RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
-                ERROR_SUCCESS)
-                break;
-            names.push_back(FromLatin1(name));
-        }
-    }
-    return names;
-}
-
-std::vector<Value> Values(HKEY key) {
-    std::vector<Value> values;
-    for (DWORD index = 0;; ++index) {
-        Value value;
-        std::vector<BYTE> data(4096);
-        DWORD dataSize = DWORD(data.size());
-        LONG error;
-        if (zv::g_wideCalls) {
-            WCHAR name[16384];
-            DWORD length = 16384;
-            error = RegEnumValueW(key, index, name, &length, nullptr, &value.type, data.data(),
-                                  &dataSize);
-            if (error == ERROR_SUCCESS) value.name = name;
-        } else {
-            char name[16384];
-            DWORD length = 16384;
-            error = RegEnumValueA(key, index, name, &length, nullptr, &value.type, data.data(),
-                                  &dataSize);
-            if (error == ERROR_SUCCESS) value.name = FromLatin1(name);
-        }
-        if (error == ERROR_MORE_DATA) {
-            value.type = REG_NONE;
-            value.text = u"(too long to show)";
-        } else if (error != ERROR_SUCCESS) {
-            break;
-        } else if (value.type == REG_SZ || value.type == REG_EXPAND_SZ) {
-            data.resize(dataSize + 2, 0);
-            if (zv::g_wideCalls) {
-                for (size_t i = 0; i + 1 < data.size(); i += 2) {
-                    char16_t unit = char16_t(data[i] | (data[i + 1] << 8));
-                    if (!unit) break;
-                    value.text += unit;
-                }
-            } else {
-                value.text = FromLatin1(reinterpret_cast<const char*>(data.data()));
-            }
-        }
-        values.push_back(value);
-    }
-    return values;
-}
-
-void Draw(HKEY key, const std::string& indent, std::string* out) {
-    std::vector<Value> values = Values(key);
-    std::vector<std::u16string> subkeys = Subkeys(key);
-    size_t total = values.size() + subkeys.size(), drawn = 0;
-    for (const Value& value : values) {
-        bool last = ++drawn == total;
-        *out += indent + (last ? "\xE2\x94\x94\xE2\x94\x80 " : "\xE2\x94\x9C\xE2\x94\x80 ");
-        *out += value.name.empty() ? "(default)" : Utf8(value.name.c_str());
-        if (value.type == REG_SZ || value.type == REG_EXPAND_SZ)
-            *out += " = \"" + Utf8(value.text.c_str()) + "\"\n";
-        else
-            *out += " (type " + std::to_string(value.type) + ")\n";
-    }
-    for (const std::u16string& name : subkeys) {
-        bool last = ++drawn == total;
-        *out += indent + (last ? "\xE2\x94\x94\xE2\x94\x80 " : "\xE2\x94\x9C\xE2\x94\x80 ");
-        *out += Utf8(name.c_str()) + "\\\n";
-        HKEY child;
-        if (OpenKey(key, name, &child) == ERROR_SUCCESS) {
-            Draw(child, indent + (last ? "   " : "\xE2\x94\x82  "), out);
-            RegCloseKey(child);
-        }
-    }
-}
-
-}  // namespace
-
-LONG DrawTree(const KeyName& key, const std::string& title, std::string* drawing) {
-    HKEY opened;
-    LONG error = OpenKey(key.root, key.path, &opened);
-    if (error != ERROR_SUCCESS) return error;
-    *drawing = title + "\n";
-    Draw(opened, "", drawing);
-    RegCloseKey(opened);
-    return ERROR_SUCCESS;
-}
-
 // ---- the address view ------------------------------------------------------
 
 namespace {
@@ -277,15 +150,6 @@ std::string UriJson(bool ok, const ParsedURI& parsed) {
         first = false;
     }
     return out + "]}\n";
-}
-
-std::string RegistryLocation() {
-    const char* configured = getenv("ZV_REGISTRY");
-    if (configured && *configured) return configured;
-    const char* data = getenv("XDG_DATA_HOME");
-    if (data && *data) return std::string(data) + "/zv/registry.db";
-    const char* home = getenv("HOME");
-    return std::string(home ? home : "") + "/.local/share/zv/registry.db";
 }
 
 }  // namespace zvtool

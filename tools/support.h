@@ -1,5 +1,5 @@
-// support.h - what the zv tool's commands share: text conversion, key
-// names, status texts, class identifiers, the tree view, the address view.
+// support.h - what the zv tool's commands share: key names, status texts,
+// class identifiers, the address view.
 #ifndef ZV_TOOLS_SUPPORT_H
 #define ZV_TOOLS_SUPPORT_H
 
@@ -7,19 +7,16 @@
 #include <vector>
 
 #include "platform/win32.h"
+#include "tools/text.h"
 #include "zv.h"
 
 namespace zvtool {
-
-// Command-line text is UTF-8; the library's text is UTF-16.
-std::u16string Wide(const std::string& text);
-std::string Utf8(const ZVWCHAR* text);
 
 // A key written as a root text and a path: ZV_HKEY_CONFIG\Software\Demo,
 // ZV_HKEY_CLASSES\CLSID, or HKLM\..., HKCR\..., HKCU\..., HKU\...
 struct KeyName {
     HKEY root;
-    std::u16string path;
+    WString path;
 };
 bool ParseKey(const std::string& text, KeyName* key);
 
@@ -30,15 +27,9 @@ std::string StatusText(HRESULT status);
 std::string ClsidText(const CLSID& clsid);
 bool ParseClsid(const std::string& text, CLSID* clsid);
 
-// The subtree below a key, one line per key and string value.
-LONG DrawTree(const KeyName& key, const std::string& title, std::string* drawing);
-
 // The parsed fields of an address, for people or as JSON.
 std::string UriText(bool ok, const ParsedURI& parsed);
 std::string UriJson(bool ok, const ParsedURI& parsed);
-
-// Where the emulated machine keeps its registry.
-std::string RegistryLocation();
 
 // zv demo.
 int Demo(const std::vector<std::string>& args);

@@ -2,8 +2,8 @@
 // component registrations, configuration files; parse addresses.
 //
 // A thin front: every operation is one of the library's exports.  Only the
-// tree view walks the registry itself, through the platform layer, because
-// the library has no export that enumerates.
+// tree view walks the registry itself, through the Win32 calls, because the
+// library has no export that enumerates.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "frame/frame.h"
-#include "platform/posix/handles.h"
+#include "tools/host.h"
+#include "tools/registry_view.h"
 #include "tools/support.h"
 #include "zv.h"
 
@@ -100,7 +100,7 @@ int KeyArguments(const Args& args, size_t least, size_t most, const char* usage,
 int RegGet(const Args& args) {
     zvtool::KeyName key;
     if (int usage = KeyArguments(args, 1, 2, "reg get KEY [NAME]", &key)) return usage;
-    std::u16string name = args.size() > 1 ? zvtool::Wide(args[1]) : u"";
+    zvtool::WString name = args.size() > 1 ? zvtool::Wide(args[1]) : zvtool::WString();
     // The library reads at most 255 units; room for the widest answer.
     ZVWCHAR value[256] = {};
     HRESULT status = ZVGetRegistryEntry(key.root, key.path.c_str(),
@@ -113,8 +113,8 @@ int RegGet(const Args& args) {
 int RegSet(const Args& args) {
     zvtool::KeyName key;
     if (int usage = KeyArguments(args, 2, 3, "reg set KEY [NAME] VALUE", &key)) return usage;
-    std::u16string name = args.size() == 3 ? zvtool::Wide(args[1]) : u"";
-    std::u16string value = zvtool::Wide(args.back());
+    zvtool::WString name = args.size() == 3 ? zvtool::Wide(args[1]) : zvtool::WString();
+    zvtool::WString value = zvtool::Wide(args.back());
     HRESULT status = ZVAddRegistryEntry(key.root, key.path.c_str(),
                                         args.size() == 3 ? name.c_str() : nullptr, value.c_str());
     if (FAILED(status)) return Failed("writing " + args[0], status);
@@ -146,7 +146,7 @@ int RegTree(const Args& args) {
 int RegExport(const Args& args) {
     zvtool::KeyName key;
     if (int usage = KeyArguments(args, 2, 2, "reg export KEY FILE", &key)) return usage;
-    std::u16string file = zvtool::Wide(args[1]);
+    zvtool::WString file = zvtool::Wide(args[1]);
     HRESULT status = ZVExportRegistryEntry(key.root, key.path.c_str(), file.c_str());
     if (FAILED(status)) return Failed("exporting " + args[0] + " to " + args[1], status);
     return kExitOk;
@@ -156,7 +156,7 @@ int RegImport(const Args& args) {
     bool undo = false;
     Args rest = WithoutFlag(args, "--undo", &undo);
     if (rest.size() != 1) return UsageError("reg import FILE [--undo]");
-    std::u16string file = zvtool::Wide(rest[0]);
+    zvtool::WString file = zvtool::Wide(rest[0]);
     HRESULT status = ZVImportRegistryEntry(file.c_str(), undo ? 1 : 0);
     if (FAILED(status)) return Failed("importing " + rest[0], status);
     return kExitOk;
@@ -175,8 +175,8 @@ int ComRegister(const Args& args) {
     CLSID parsed;
     if (!zvtool::ParseClsid(args[3], &parsed))
         return UsageError("'" + args[3] + "' is not a class identifier {XXXXXXXX-XXXX-...}");
-    std::u16string server = zvtool::Wide(args[0]), progId = zvtool::Wide(args[1]);
-    std::u16string description = zvtool::Wide(args[2]), clsid = zvtool::Wide(args[3]);
+    zvtool::WString server = zvtool::Wide(args[0]), progId = zvtool::Wide(args[1]);
+    zvtool::WString description = zvtool::Wide(args[2]), clsid = zvtool::Wide(args[3]);
     HRESULT status = ZVRegisterComponent(server.c_str(), progId.c_str(), description.c_str(),
                                          clsid.c_str());
     if (FAILED(status)) return Failed("registering " + args[1], status);
@@ -185,14 +185,14 @@ int ComRegister(const Args& args) {
 
 int ComUnregister(const Args& args) {
     if (args.size() != 2) return UsageError("com unregister PROGID CLSID");
-    std::u16string progId = zvtool::Wide(args[0]), clsid = zvtool::Wide(args[1]);
+    zvtool::WString progId = zvtool::Wide(args[0]), clsid = zvtool::Wide(args[1]);
     ZVUnregisterComponent(progId.c_str(), clsid.c_str());
     return kExitOk;
 }
 
 int ComCreate(const Args& args) {
     if (args.size() != 1) return UsageError("com create PROGID");
-    std::u16string progId = zvtool::Wide(args[0]);
+    zvtool::WString progId = zvtool::Wide(args[0]);
     ZVInitializeZCom();
     CLSID clsid = {};
     HRESULT status = ZVClsidFromProgId(progId.c_str(), &clsid);
@@ -224,7 +224,7 @@ int Uri(const Args& args) {
     bool json = false;
     Args rest = WithoutFlag(args, "--json", &json);
     if (rest.size() != 1) return UsageError("uri TEXT [--json]");
-    std::u16string text = zvtool::Wide(rest[0]);
+    zvtool::WString text = zvtool::Wide(rest[0]);
     ParsedURI parsed;
     bool ok = ParseURI(&text[0], &parsed) == 0;
     fputs((json ? zvtool::UriJson(ok, parsed) : zvtool::UriText(ok, parsed)).c_str(), stdout);
@@ -237,9 +237,10 @@ int Info(const Args& args) {
     printf("library:     ZV %s, %s, %s, byte order %d\n", zvtool::Utf8(ZVCompilerTypeString()).c_str(),
            zvtool::Utf8(ZVHardwareTypeString()).c_str(), zvtool::Utf8(ZVPlatformTypeString()).c_str(),
            ZVHWEndian());
-    printf("platform:    %s family, wide calls %s\n", zvp::IsFamily9x() ? "9x" : "NT",
-           zv::g_wideCalls ? "on" : "off");
-    printf("spin count:  %d\n", zv::g_spinCount);
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    printf("platform:    %s family, wide calls %s, %u processors\n", zvtool::WideCalls() ? "NT" : "9x",
+           zvtool::WideCalls() ? "on" : "off", unsigned(system.dwNumberOfProcessors));
     printf("registry:    %s\n", zvtool::RegistryLocation().c_str());
     return kExitOk;
 }

@@ -1,0 +1,23 @@
+// host.h - the few things the zv tool needs from its host system beyond the
+// Win32 calls: one implementation per system (host_posix.cpp,
+// host_windows.cpp), so the rest of the tool compiles unchanged on both.
+#ifndef ZV_TOOLS_HOST_H
+#define ZV_TOOLS_HOST_H
+
+#include <string>
+
+namespace zvtool {
+
+// The running program's file, or "" when the system does not say.
+std::string ExecutablePath();
+
+// Where the registry is kept: the emulated machine's database file, or the
+// system's own registry.
+std::string RegistryLocation();
+
+// Creates a new directory that only this user can enter; false on failure.
+bool MakePrivateDirectory(std::string* path);
+
+}  // namespace zvtool
+
+#endif  // ZV_TOOLS_HOST_H

@@ -1,0 +1,34 @@
+// host_posix.cpp - the zv tool's host calls on POSIX systems.
+#include "tools/host.h"
+
+#include <limits.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+namespace zvtool {
+
+std::string ExecutablePath() {
+    char self[PATH_MAX];
+    ssize_t length = readlink("/proc/self/exe", self, sizeof(self) - 1);
+    if (length <= 0) return "";
+    return std::string(self, size_t(length));
+}
+
+std::string RegistryLocation() {
+    const char* configured = getenv("ZV_REGISTRY");
+    if (configured && *configured) return configured;
+    const char* data = getenv("XDG_DATA_HOME");
+    if (data && *data) return std::string(data) + "/zv/registry.db";
+    const char* home = getenv("HOME");
+    return std::string(home ? home : "") + "/.local/share/zv/registry.db";
+}
+
+bool MakePrivateDirectory(std::string* path) {
+    const char* tmp = getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/zv-demo-XXXXXX";
+    if (!mkdtemp(&pattern[0])) return false;
+    *path = pattern;
+    return true;
+}
+
+}  // namespace zvtool

@@ -1,0 +1,40 @@
+// registry_view.h - the zv tool's reading of the registry through the Win32
+// calls: the platform family, values of any length, the tree view.
+#ifndef ZV_TOOLS_REGISTRY_VIEW_H
+#define ZV_TOOLS_REGISTRY_VIEW_H
+
+#include <string>
+#include <vector>
+
+#include "tools/support.h"
+
+namespace zvtool {
+
+// Whether the system takes the wide (W) registry calls: the NT family does,
+// the 9x family only the narrow ones, as the library decides.
+bool WideCalls();
+
+LONG OpenKey(HKEY root, const WString& path, REGSAM access, HKEY* key);
+
+struct Value {
+    WString name;
+    DWORD type = REG_NONE;
+    DWORD size = 0;  // of the data, in bytes
+    WString text;    // string types only
+};
+
+// One value (the default value when name is null), whatever its length.
+LONG ReadValue(HKEY key, const WString* name, Value* value);
+// Every value and subkey name of a key, in the registry's order.
+std::vector<Value> Values(HKEY key);
+std::vector<WString> Subkeys(HKEY key);
+
+// "REG_SZ", "REG_DWORD", ..., or "type N".
+std::string TypeName(DWORD type);
+
+// The subtree below a key, one line per key and value.
+LONG DrawTree(const KeyName& key, const std::string& title, std::string* drawing);
+
+}  // namespace zvtool
+
+#endif  // ZV_TOOLS_REGISTRY_VIEW_H
