@@ -13,8 +13,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-# Test programs run under Wine (64-bit Wine runs both widths when the
-# 32-bit part is installed).
+# Test programs run under Wine (its 32-bit part, wine32).
 find_program(ZV_WINE wine)
 if(ZV_WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${ZV_WINE})

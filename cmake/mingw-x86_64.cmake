@@ -13,9 +13,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-# Test programs run under Wine (64-bit Wine runs both widths when the
-# 32-bit part is installed).
-find_program(ZV_WINE wine)
+# Test programs run under 64-bit Wine (its loader itself: the wine wrapper
+# says on every start that the 32-bit part is missing).
+find_program(ZV_WINE NAMES wine64 wine PATHS /usr/lib/wine)
 if(ZV_WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${ZV_WINE})
 endif()

@@ -38,8 +38,6 @@ set(ZV_WINDOWS_SUITES
   "uri:uri/parse_uri_test.cpp"
   "containers:containers/model_test.cpp,containers/lookup_test.cpp,containers/locking_test.cpp"
   "os:os/text_and_memory_test.cpp"
-  "config:config/reader_test.cpp"
-  "platform:platform/format_test.cpp,platform/critical_section_test.cpp"
   "frame:windows/diagnostics_windows_test.cpp")
 foreach(entry IN LISTS ZV_WINDOWS_SUITES)
   string(REPLACE ":" ";" parts "${entry}")
