@@ -38,7 +38,8 @@ set(ZV_WINDOWS_SUITES
   "uri:uri/parse_uri_test.cpp"
   "containers:containers/model_test.cpp,containers/lookup_test.cpp,containers/locking_test.cpp"
   "os:os/text_and_memory_test.cpp"
-  "frame:windows/diagnostics_windows_test.cpp")
+  "frame:windows/diagnostics_windows_test.cpp"
+  "tool:windows/tool_windows_test.cpp")
 foreach(entry IN LISTS ZV_WINDOWS_SUITES)
   string(REPLACE ":" ";" parts "${entry}")
   list(GET parts 0 suite)
@@ -49,9 +50,11 @@ foreach(entry IN LISTS ZV_WINDOWS_SUITES)
   target_link_libraries(zv_tests_${suite} PRIVATE zv_test_support zv_whole zv_test_main zv_warnings)
   target_compile_definitions(zv_tests_${suite} PRIVATE
     ZV_TEST_LIBRARY_PATH="$<TARGET_FILE:zv_testlib>"
+    ZV_TOOL_PATH="$<TARGET_FILE:zv_tool>"
+    ZV_SAMPLE_SERVER_PATH="$<TARGET_FILE:zv_sample_server>"
     ZV_TEST_DATA_DIR="${CMAKE_CURRENT_SOURCE_DIR}/data"
     ZV_TEST_BINARY_DIR="${CMAKE_CURRENT_BINARY_DIR}")
-  add_dependencies(zv_tests_${suite} zv zv_testlib)
+  add_dependencies(zv_tests_${suite} zv zv_testlib zv_tool zv_sample_server)
   set(filter "*")
   if(excluded)
     set(filter "*-${excluded}")
