@@ -8,11 +8,16 @@ endif()
 find_package(Threads REQUIRED)
 
 add_library(zv_warnings INTERFACE)
-target_compile_options(zv_warnings INTERFACE -Wall -Wextra -Werror)
-
-# Every program and the DLL carry their C and C++ runtime (the -posix
-# runtime's threads included), so they need only Windows' own DLLs.
-add_link_options(-static -static-libgcc -static-libstdc++)
+if(MINGW)
+  target_compile_options(zv_warnings INTERFACE -Wall -Wextra -Werror)
+  # Every program and the DLL carry their C and C++ runtime (the -posix
+  # runtime's threads included), so they need only Windows' own DLLs.
+  add_link_options(-static -static-libgcc -static-libstdc++)
+else()
+  # Visual Studio (untested): the static runtime, for the same reason.
+  target_compile_options(zv_warnings INTERFACE /W3)
+  set(CMAKE_MSVC_RUNTIME_LIBRARY "MultiThreaded$<$<CONFIG:Debug>:Debug>")
+endif()
 
 file(GLOB_RECURSE ZV_SOURCES CONFIGURE_DEPENDS
      ${CMAKE_SOURCE_DIR}/src/frame/*.cpp ${CMAKE_SOURCE_DIR}/src/os/*.cpp
@@ -40,7 +45,7 @@ target_include_directories(zv PUBLIC $<BUILD_INTERFACE:${CMAKE_SOURCE_DIR}/inclu
                               PRIVATE ${CMAKE_SOURCE_DIR}/src)
 target_link_libraries(zv PRIVATE ole32 uuid zv_warnings)
 # 32-bit: the exports keep their plain names (no @N of a __stdcall).
-if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+if(MINGW AND CMAKE_SIZEOF_VOID_P EQUAL 4)
   target_link_options(zv PRIVATE -Wl,--kill-at)
 endif()
 

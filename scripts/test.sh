@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Sets up what is missing, builds ZV and runs every test: the whole suite on
-# the NT family and on the 9x family, the Windows compile check, the suite
+# the NT family and on the 9x family, the Windows stage, the suite
 # under AddressSanitizer + UndefinedBehaviorSanitizer and under
 # ThreadSanitizer, and the fuzzers.
 #   ZV_TEST_QUICK=1    only the plain build on both families
@@ -23,8 +23,8 @@ step "tests, 9x family"
 
 [ "${ZV_TEST_QUICK:-0}" = 1 ] && exit 0
 
-step "windows compile check"
-scripts/check-windows.sh
+step "windows: zv.dll, zv.exe and the tests under Wine"
+scripts/test-windows.sh
 
 step "tests under AddressSanitizer + UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -DZV_SANITIZE=address,undefined -DZV_BUILD_BENCH=OFF >/dev/null
