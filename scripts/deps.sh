@@ -4,6 +4,7 @@
 #   deps.sh            the build
 #   deps.sh --tests    and the sanitizer, fuzzing and Windows runs
 #   deps.sh --windows  the Windows stage: MinGW-w64, Wine, Xvfb, GoogleTest's sources
+#   deps.sh --m32      the 32-bit Linux build (scripts/test-m32.sh)
 #   deps.sh --wine32   32-bit Wine (adds the i386 architecture; undone if
 #                      its package lists cannot be fetched)
 set -euo pipefail
@@ -15,6 +16,7 @@ packages=(cmake make g++ pkg-config libsqlite3-dev libgtest-dev libgmock-dev lib
 case "${1:-}" in
   --tests) packages+=(clang libclang-rt-dev "${windows[@]}") ;;
   --windows) packages=("${windows[@]}") ;;
+  --m32) packages=(cmake make g++-multilib googletest) ;;
   --wine32)
     dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed" && exit 0
     added=0

@@ -14,7 +14,7 @@ mkdir -p "$build"
 passed=0 failed=0
 pass() { passed=$((passed + 1)); }
 fail() { failed=$((failed + 1)); echo "windows: FAILED: $*"; }
-step() { printf '\n---- windows: %s ----\n' "$*"; }
+step() { printf '\n---- windows: %s (%s) ----\n' "$*" "$(date +%T)"; }
 finish() { echo "windows: $passed passed, $failed failed"; exit $((failed > 0)); }
 
 step "packages"
@@ -75,13 +75,17 @@ run_tests() {
     WINEPREFIX=$template wineboot -i >"$build/wineboot.log" 2>&1
     WINEPREFIX=$template wineserver -w
   fi
+  export ZV_WINE=$(sed -n 's/^ZV_WINE:FILEPATH=//p' "$dir/CMakeCache.txt")
   export WINEPREFIX=$build/wine-run
   rm -rf "$WINEPREFIX"
   cp -a "$template" "$WINEPREFIX"
   wineserver -p 60  # one server for the whole run
   local log=$build/$arch.ctest.log
-  (cd "$dir" && timeout 900 xvfb-run -a -s "-screen 0 1024x768x24" \
-     ctest -j"$jobs" --timeout 300 --output-on-failure) >"$log" 2>&1
+  # One display for the run; the first program in a fresh prefix starts
+  # Wine's desktop, which is slow, so one start comes before the tests.
+  (cd "$dir" && timeout 1200 xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+     timeout 300 "$ZV_WINE" tests/zv_tests_uri.exe --gtest_list_tests >/dev/null 2>&1
+     ctest -j"$1" --timeout 300 --output-on-failure' warm-up "$jobs") >"$log" 2>&1
   wineserver -k 2>/dev/null
   local tested failing
   tested=$(sed -n 's/.* tests failed out of \([0-9]*\).*/\1/p' "$log" | tail -1)

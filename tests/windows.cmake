@@ -67,6 +67,6 @@ foreach(entry IN LISTS ZV_WINDOWS_SUITES)
     string(REPLACE "-:" "-" filter "${filter}")
   endif()
   gtest_discover_tests(zv_tests_${suite}
-    DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 TEST_FILTER "${filter}"
+    DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 TEST_FILTER "${filter}"
     PROPERTIES LABELS ${suite} TIMEOUT 300 ENVIRONMENT "WINEDEBUG=-all")
 endforeach()
