@@ -14,7 +14,9 @@ windows=(cmake make g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils
          wine64 xvfb xauth googletest)
 packages=(cmake make g++ pkg-config libsqlite3-dev libgtest-dev libgmock-dev libbenchmark-dev)
 case "${1:-}" in
-  --tests) packages+=(clang libclang-rt-dev "${windows[@]}") ;;
+  # The sanitizer and fuzzing runs use clang; the API reference is built with
+  # Doxygen, the examples run under Valgrind; then the Windows stage.
+  --tests) packages+=(clang libclang-rt-dev doxygen valgrind "${windows[@]}") ;;
   --windows) packages=("${windows[@]}") ;;
   --m32) packages=(cmake make g++-multilib googletest) ;;
   --wine32)

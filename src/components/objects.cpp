@@ -13,8 +13,10 @@ constexpr uint32_t kProgIdKeyChars = 510;
 constexpr uint32_t kClsidSuffixChars = 6;  // "\CLSID"
 constexpr uint32_t kMaxProgIdChars = kProgIdKeyChars - kClsidSuffixChars - 1;
 
-// The largest value the registry read delivers, terminator included.
-constexpr uint32_t kRegistryValueChars = 255;
+// The largest value the registry read delivers, terminator included: 255
+// units, and one more for a narrow value of 255 bytes stored without its
+// terminator, which widens to 255 characters and the terminator.
+constexpr uint32_t kRegistryValueChars = 256;
 
 // Narrow staging of a class identifier text, room to spare.
 constexpr uint32_t kClsidNarrowChars = 40;

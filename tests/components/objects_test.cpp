@@ -161,6 +161,17 @@ TEST(ClsidFromProgId, ParsesWhatFitsLeavesTheRestAloneAndFailsOnlyToRead) {
         {longest + "#", "<E_FAIL>"},
     };
     for (const auto& c : cases) EXPECT_EQ(Lookup(u"Test.Parse", &c[0]), c[1]) << c[0];
+    // A value of 255 bytes stored without a terminator fills the read whole.
+    std::string unterminated = kSample;
+    unterminated.resize(255, '#');
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, "Test.Binary\\CLSID", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                              nullptr), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(key, "", 0, REG_BINARY, reinterpret_cast<const BYTE*>(unterminated.data()), 255),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+    if (Family9x()) EXPECT_EQ(Lookup(u"Test.Binary"), kSample);
+    else EXPECT_NE(Lookup(u"Test.Binary"), "<E_FAIL>");
     EXPECT_EQ(Lookup(u"Test.Nowhere"), "<E_FAIL>");
     // The key path buffer holds an identifier of 503 characters; one more is
     // refused without a read.  (The narrow path holds 255.)
