@@ -138,6 +138,7 @@ typedef SYSTEMTIME* LPSYSTEMTIME;
 #define ERROR_NO_MORE_ITEMS 259L
 #define ERROR_DIRECTORY 267L
 #define ERROR_TOO_MANY_POSTS 298L
+#define ERROR_NOACCESS 998L
 #define ERROR_BADDB 1009L
 #define ERROR_BADKEY 1010L
 #define ERROR_CANTOPEN 1011L
@@ -147,6 +148,7 @@ typedef SYSTEMTIME* LPSYSTEMTIME;
 #define ERROR_REGISTRY_IO_FAILED 1016L
 #define ERROR_KEY_DELETED 1018L
 #define ERROR_KEY_HAS_CHILDREN 1020L
+#define ERROR_CHILD_MUST_BE_VOLATILE 1021L
 
 DWORD GetLastError(void);
 void SetLastError(DWORD error);
@@ -314,7 +316,8 @@ int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
 
 /* The runtime library's wide formatter over 16-bit units; %s takes a wide
  * string, %hs a narrow one.  Returns the count written, or -1 when the
- * output did not fit (the buffer is then cut, not terminated). */
+ * output did not fit (the buffer is then cut, not terminated); with no
+ * buffer and a count of 0, the length the output needs. */
 int _vsnwprintf(WCHAR* buffer, size_t count, const WCHAR* format, va_list args);
 int _snwprintf(WCHAR* buffer, size_t count, const WCHAR* format, ...);
 
@@ -329,6 +332,7 @@ int _snwprintf(WCHAR* buffer, size_t count, const WCHAR* format, ...);
 #define REG_QWORD 11
 
 #define REG_OPTION_NON_VOLATILE 0x00000000L
+#define REG_OPTION_VOLATILE 0x00000001L
 #define REG_CREATED_NEW_KEY 0x00000001L
 #define REG_OPENED_EXISTING_KEY 0x00000002L
 

@@ -200,6 +200,15 @@ TEST_F(Export, StringValuesBecomeKeyLinesOfTheirKeysSection) {
     ASSERT_TRUE(Set(HKEY_CLASSES_ROOT, "Zv.Demo\\CLSID", "", "{0}"));
     EXPECT_EQ(ExportTo(HKEY_CLASSES_ROOT, "Zv.Demo", "classes.cfg"), S_OK);
     EXPECT_EQ(text_, "[ZV_HKEY_CLASSES\\Zv.Demo\\CLSID]\ndefault={0}\n\n");
+    // The whole of HKEY_CLASSES_ROOT: its subkeys are opened as "\\Name", which
+    // that key accepts, so every one is written, and the file imports again.
+    ASSERT_TRUE(Set(HKEY_CLASSES_ROOT, ".zv", "", "Zv.Demo"));
+    EXPECT_EQ(ExportTo(HKEY_CLASSES_ROOT, "", "root.cfg"), S_OK);
+    EXPECT_EQ(text_, "[ZV_HKEY_CLASSES\\\\.zv]\ndefault=Zv.Demo\n\n"
+                     "[ZV_HKEY_CLASSES\\\\Zv.Demo\\CLSID]\ndefault={0}\n\n");
+    ASSERT_EQ(ZVDeleteRegistryEntry(HKEY_CLASSES_ROOT, u".zv"), S_OK);
+    EXPECT_EQ(ZVImportRegistryEntry(W(dir_.file("root.cfg")).c_str(), 0), S_OK);
+    EXPECT_EQ(Sz(HKEY_CLASSES_ROOT, ".zv", ""), "Zv.Demo");
 }
 
 TEST_F(Export, FailuresLeaveTheFileSystemAsItWas) {

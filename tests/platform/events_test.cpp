@@ -136,6 +136,13 @@ TEST(PlatformEvents, HandlesOutsideTheTableOrOfTheWrongKindAreRejected) {
     }
     EXPECT_FAILS(SetEvent(semaphore), ERROR_INVALID_HANDLE);
     EXPECT_FAILS(ReleaseSemaphore(event, 1, nullptr), ERROR_INVALID_HANDLE);
+    // A wait ignores the low two bits of the handle value, as Windows does;
+    // the values 1 to 3 are then null.
+    for (uintptr_t tag : {1, 2, 3}) {
+        HANDLE tagged = reinterpret_cast<HANDLE>(reinterpret_cast<uintptr_t>(event) | tag);
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(tagged, 0)) << tag;
+        EXPECT_FAILS(WaitForSingleObject(reinterpret_cast<HANDLE>(tag), 0) != WAIT_FAILED, ERROR_INVALID_HANDLE);
+    }
     EXPECT_TRUE(CloseHandle(event));
     EXPECT_TRUE(CloseHandle(semaphore));
 }

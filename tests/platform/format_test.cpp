@@ -53,15 +53,26 @@ TEST(WideFormatter, NumbersAndPointersMatchTheHost) {
     EXPECT_EQ(Format(u"%*d|%-*d|%.*d", 4, 1, 3, 2, 3, 5), u"   1|2  |005");
     EXPECT_EQ(Format(u"%*d|", -4, 1), u"1   |");
     EXPECT_EQ(Format(u"%.*d", -1, 7), u"7");
-    for (const char* format : {"%f", "%.2f", "%10.3f", "%-10.1f|", "%+e", "%E", "%g", "%G", "%#g", "%010.2f",
-                             "%a", "%.0f", "%#.0f", "% f"}) {
-        for (double value : {0.0, -0.0, 1.5, -2.25, 1e300, 3.14159265358979, 1.0 / 0.0, -1.0 / 0.0})
+    for (const char* format : {"%f", "%.2f", "%10.3f", "%-10.1f|", "%g", "%G", "%#g", "%010.2f", "%a",
+                             "%.0f", "%#.0f", "% f"}) {
+        for (double value : {0.0, -0.0, 1.5, -2.25, 3.14159265358979, 1.0 / 0.0, -1.0 / 0.0})
             ExpectLikeHost(format, value);
     }
+    // Exponents have at least three digits, as the Windows runtime writes them.
+    for (auto [format, value, text] :
+         {std::tuple<const char16_t*, double, const char16_t*>{u"%e", 1e8, u"1.000000e+008"},
+          {u"%+E", -1.5e-5, u"-1.500000E-005"}, {u"%e", 0.0, u"0.000000e+000"}, {u"%g", 1e8, u"1e+008"},
+          {u"%G", 1e-10, u"1E-010"}, {u"%#g", 1e300, u"1.00000e+300"}, {u"%012.2e", -1e8, u"-001.00e+008"},
+          {u"%-11.1e|", 1e8, u"1.0e+008   |"}, {u"%e", 1.0 / 0.0, u"inf"}, {u"%a", 1.0, u"0x1p+0"}})
+        EXPECT_EQ(Format(format, value), text) << zvtest::N(format);
     ExpectLikeHost("%Lf", 2.5L);
-    int local = 0;
-    ExpectLikeHost("%p", static_cast<void*>(&local));
-    ExpectLikeHost("%-20p|", static_cast<void*>(nullptr));
+    // Pointers as the Windows runtime writes them: all digits, upper case.
+    void* p = reinterpret_cast<void*>(uintptr_t(0x12AB));
+    const std::u16string digits = sizeof(void*) == 8 ? u"00000000000012AB" : u"000012AB";
+    EXPECT_EQ(Format(u"%p|%#p|%-20p|%020p|%+p", p, p, p, p, p),
+              digits + u"|0X" + digits + u"|" + digits + std::u16string(20 - digits.size(), u' ') + u"|" +
+                  std::u16string(20 - digits.size(), u' ') + digits + u"|" + digits);
+    EXPECT_EQ(Format(u"%p", static_cast<void*>(nullptr)), std::u16string(digits.size(), u'0'));
     // Absurd precisions are refused, not formatted into a huge host buffer.
     char16_t buffer[16];
     errno = 0;
@@ -106,7 +117,9 @@ TEST(WideFormatter, CountRulesOfTheRuntimeLibrary) {
         EXPECT_EQ(std::u16string(buffer, 8), std::u16string(after, 8)) << count << " " << zvtest::N(format);
     }
     char16_t buffer[8];
+    // No buffer and no count: the length needed, to size a buffer with.
     EXPECT_EQ(_snwprintf(nullptr, 0, u""), 0);
+    EXPECT_EQ(_snwprintf(nullptr, 0, u"%d|%s", 12345, u"ab"), 8);
     errno = 0;
     EXPECT_EQ(_snwprintf(nullptr, 4, u"x"), -1);
     EXPECT_EQ(errno, EINVAL);

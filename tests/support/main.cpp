@@ -7,6 +7,8 @@
 #include <string.h>
 #if defined(_WIN32)
 #include <windows.h>
+#else
+#include <sys/stat.h>
 #endif
 
 // Heap exhaustion is tested: the sanitizers' allocators must answer null.
@@ -32,6 +34,9 @@ int main(int argc, char** argv) {
         setenv("ZV_REGISTRY", ":memory:", 1);
         setenv("HOME", ZV_TEST_HOME, 1);
         setenv("XDG_DATA_HOME", ZV_TEST_HOME "/data", 1);
+        // The registry's volatile keys go to the runtime directory.
+        mkdir(ZV_TEST_HOME "/run", 0700);
+        setenv("XDG_RUNTIME_DIR", ZV_TEST_HOME "/run", 1);
         unsetenv("ZV_DEBUG_OUTPUT");
         unsetenv("ZV_ASSERT_ANSWER");
     }

@@ -427,6 +427,10 @@ BOOL ReleaseSemaphore(HANDLE semaphore, LONG releaseCount, LONG* previousCount) 
 }
 
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+    // Windows ignores the low two bits of a handle value (they are free for
+    // the caller's tags); the pseudo-handles, all bits set there, stay invalid.
+    uintptr_t value = reinterpret_cast<uintptr_t>(handle);
+    if (value < (uintptr_t(1) << 31)) handle = reinterpret_cast<HANDLE>(value & ~uintptr_t(3));
     auto object = std::static_pointer_cast<zvp::Waitable>(
         zvp::LookupHandleIf(handle, zvp::Waitable::IsWaitableKind));
     if (!object) return WAIT_FAILED;

@@ -44,13 +44,10 @@ DWORD MissingNameError(const std::string& path) {
     return IsDirectory(parent) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
 }
 
-// Null and empty names fail before the host sees them, as Win32's do.
+// Null and empty names fail before the host sees them, as Win32's do: NT
+// turns either into an empty path, which names nothing.
 bool ValidName(const void* name, bool empty) {
-    if (!name) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return false;
-    }
-    if (empty) {
+    if (!name || empty) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return false;
     }

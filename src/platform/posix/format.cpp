@@ -10,7 +10,9 @@
 // Result, as the runtime library's: the number of units written when the
 // output and its terminator fit; the count, without a terminator, when the
 // output is exactly count units long; -1 when it is longer (the buffer then
-// holds the first count units, unterminated).
+// holds the first count units, unterminated).  With no buffer and a count of
+// 0 it is the length the text needs, as a way to size a buffer.  %e, %E, %g
+// and %G write at least three exponent digits, as the Windows runtime does.
 #include <errno.h>
 #include <limits.h>
 #include <stdio.h>
@@ -125,8 +127,7 @@ void PutInteger(Output& out, const Directive& directive, unsigned long long magn
 }
 
 // Floating point and pointers: the host's narrow formatter makes the
-// digits (the width is applied here), so the wide output matches the
-// narrow trace's.
+// digits (the width is applied here).
 std::string HostText(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string HostText(const char* format, ...) {
     va_list args, copy;
@@ -144,6 +145,16 @@ std::string HostText(const char* format, ...) {
         text.resize(size_t(length));
     }
     va_end(copy);
+    return text;
+}
+
+// The Windows runtime writes at least three exponent digits (1.0e+008),
+// where the host writes two.
+std::string WindowsExponent(std::string text) {
+    size_t e = text.find_first_of("eE");
+    if (e == std::string::npos || e + 2 >= text.size()) return text;
+    size_t digits = text.size() - (e + 2);
+    if (digits < 3) text.insert(e + 2, 3 - digits, '0');
     return text;
 }
 
@@ -293,7 +304,15 @@ bool Convert(Output& out, Directive& directive, va_list* args) {
                 PutString(out, directive, va_arg(*args, const WCHAR*));
             return true;
         }
-        case u'p': PutPadded(out, directive, HostText("%p", va_arg(*args, void*)), false); return true;
+        case u'p': {
+            // Windows' form: every digit of the address, upper case, "0X"
+            // only with '#'; the 0 flag does not apply.
+            unsigned long long address = reinterpret_cast<uintptr_t>(va_arg(*args, void*));
+            PutPadded(out, directive,
+                      HostText("%s%0*llX", directive.alternate ? "0X" : "", int(2 * sizeof(void*)), address),
+                      false);
+            return true;
+        }
         case u'e':
         case u'E':
         case u'f':
@@ -304,13 +323,17 @@ bool Convert(Output& out, Directive& directive, va_list* args) {
         case u'A': {
             if (directive.precision > kMaxFloatPrecision) return false;
             std::string format = HostFormat(directive);
+            std::string text;
+            bool finite;
             if (directive.size == Size::LongDouble) {
                 long double value = va_arg(*args, long double);
-                PutPadded(out, directive, HostText(format.c_str(), value), std::isfinite(value));
+                text = HostText(format.c_str(), value), finite = std::isfinite(value);
             } else {
                 double value = va_arg(*args, double);
-                PutPadded(out, directive, HostText(format.c_str(), value), std::isfinite(value));
+                text = HostText(format.c_str(), value), finite = std::isfinite(value);
             }
+            bool decimal = strchr("eEgG", char(directive.conversion)) != nullptr;
+            PutPadded(out, directive, decimal && finite ? WindowsExponent(text) : text, finite);
             return true;
         }
         default: return false;
@@ -390,7 +413,10 @@ int _vsnwprintf(WCHAR* buffer, size_t count, const WCHAR* format, va_list args) 
         errno = EINVAL;
         return -1;
     }
-    if (length > count || length > size_t(INT_MAX)) return -1;
+    if (length > size_t(INT_MAX)) return -1;
+    // No buffer and no count: the length the text needs.
+    if (!buffer) return int(length);
+    if (length > count) return -1;
     return int(length);
 }
 

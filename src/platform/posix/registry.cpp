@@ -51,18 +51,33 @@ struct OpenedKey {
     DWORD access;
 };
 
+// The predefined key a handle value stands for.  Windows reads only the
+// low 32 bits of these values, so a zero-extended 0x80000002 is
+// HKEY_LOCAL_MACHINE as well.  Table handles never reach bit 31.
+bool PredefinedRoot(HKEY key, zvp::reg::Root* root) {
+    switch (uint32_t(reinterpret_cast<uintptr_t>(key))) {
+        case 0x80000000u: *root = zvp::reg::Root::ClassesRoot; return true;
+        case 0x80000001u: *root = zvp::reg::Root::CurrentUser; return true;
+        case 0x80000002u: *root = zvp::reg::Root::LocalMachine; return true;
+        case 0x80000003u: *root = zvp::reg::Root::Users; return true;
+        default: return false;
+    }
+}
+
+bool IsPredefined(HKEY key) {
+    zvp::reg::Root root;
+    return PredefinedRoot(key, &root);
+}
+
+bool IsClassesRoot(HKEY key) {
+    zvp::reg::Root root;
+    return PredefinedRoot(key, &root) && root == zvp::reg::Root::ClassesRoot;
+}
+
 // The key that a handle names, and the access the handle grants.
 DWORD KeyOf(HKEY key, OpenedKey* opened) {
     zvp::reg::Root root;
-    if (key == HKEY_LOCAL_MACHINE) {
-        root = zvp::reg::Root::LocalMachine;
-    } else if (key == HKEY_CLASSES_ROOT) {
-        root = zvp::reg::Root::ClassesRoot;
-    } else if (key == HKEY_CURRENT_USER) {
-        root = zvp::reg::Root::CurrentUser;
-    } else if (key == HKEY_USERS) {
-        root = zvp::reg::Root::Users;
-    } else {
+    if (!PredefinedRoot(key, &root)) {
         auto object = zvp::LookupHandleAs<RegistryKey>(reinterpret_cast<HANDLE>(key),
                                                        zvp::ObjectKind::RegistryKey);
         if (!object) return ERROR_INVALID_HANDLE;
@@ -75,11 +90,6 @@ DWORD KeyOf(HKEY key, OpenedKey* opened) {
     DWORD error = zvp::reg::RootKey(root, &opened->id, &readOnly);
     opened->access = readOnly ? DWORD(KEY_READ) : DWORD(KEY_ALL_ACCESS);
     return error;
-}
-
-bool IsPredefined(HKEY key) {
-    return key == HKEY_LOCAL_MACHINE || key == HKEY_CLASSES_ROOT || key == HKEY_CURRENT_USER ||
-           key == HKEY_USERS;
 }
 
 // The rights a requested access mask stands for.
@@ -97,19 +107,26 @@ DWORD MapAccess(REGSAM requested) {
     return access;
 }
 
+bool OnlyBackslashes(const char16_t* p) {
+    while (*p == u'\\') ++p;
+    return *p == 0;
+}
+
 // Splits a key path at its backslashes.  Empty or null is the key itself;
-// one trailing backslash is allowed, a leading one or an empty name between
-// two is not.
-DWORD SplitPath(const char16_t* path, std::vector<NameRef>* parts) {
+// trailing backslashes are allowed, a leading one or an empty name between
+// two is not, except that HKEY_CLASSES_ROOT takes one leading backslash
+// (so "\\CLSID" and "\\" name CLSID and the key itself), as Windows does.
+DWORD SplitPath(const char16_t* path, bool classesRoot, std::vector<NameRef>* parts) {
     parts->clear();
     if (!path || !*path) return ERROR_SUCCESS;
+    if (classesRoot && *path == u'\\') ++path;
     if (*path == u'\\') return ERROR_BAD_PATHNAME;
     const char16_t* start = path;
     for (const char16_t* p = path;; ++p) {
         if (*p != u'\\' && *p != 0) continue;
         size_t length = size_t(p - start);
         if (length == 0) {
-            if (*p == 0) break;
+            if (OnlyBackslashes(p)) break;
             return ERROR_BAD_PATHNAME;
         }
         if (length > kMaxKeyNameLength) return ERROR_INVALID_PARAMETER;
@@ -168,22 +185,45 @@ struct DataOut {
     bool narrow;
 };
 
+// The size of a value's data in the form the caller reads.
+size_t NeededSize(const DataOut& out, const ValueView& value) {
+    return out.narrow && IsStringType(value.type) ? value.size / 2 : value.size;
+}
+
+// Whether the caller's buffer takes the data (no buffer: only the size is asked).
+bool DataFits(const DataOut& out, const ValueView& value) {
+    return !out.data || *out.size >= NeededSize(out, value);
+}
+
+// String data stored without its terminator gets one in the caller's
+// buffer when there is room after the data; the size reported stays the
+// data's.  Empty data is left alone, and one terminator is added at most.
+void Terminate(const DataOut& out, DWORD type, size_t needed, DWORD capacity) {
+    if (!IsStringType(type) || needed == 0) return;
+    size_t unit = out.narrow ? 1 : 2;
+    if (needed % unit != 0 || capacity < needed + unit) return;
+    if (out.data[needed - 1] == 0 && out.data[needed - unit] == 0) return;
+    memset(out.data + needed, 0, unit);
+}
+
 DWORD DeliverData(const DataOut& out, const ValueView& value) {
-    bool convert = out.narrow && IsStringType(value.type);
-    size_t needed = convert ? value.size / 2 : value.size;
+    size_t needed = NeededSize(out, value);
     if (needed > 0xFFFFFFFFu) return ERROR_NOT_ENOUGH_MEMORY;
+    // Type and size may point at one variable: the capacity is read first.
+    DWORD capacity = out.size ? *out.size : 0;
     if (out.type) *out.type = value.type;
     if (out.data) {
-        if (*out.size < needed) {
+        if (capacity < needed) {
             *out.size = DWORD(needed);
             return ERROR_MORE_DATA;
         }
-        if (convert) {
+        if (out.narrow && IsStringType(value.type)) {
             for (size_t i = 0; i < needed; ++i)
                 out.data[i] = BYTE(NarrowUnit(char16_t(value.data[2 * i] | value.data[2 * i + 1] << 8)));
         } else if (needed) {
             memcpy(out.data, value.data, needed);
         }
+        Terminate(out, value.type, needed, capacity);
     }
     if (out.size) *out.size = DWORD(needed);
     return ERROR_SUCCESS;
@@ -203,7 +243,7 @@ DWORD KeyWith(HKEY key, DWORD right, OpenedKey* opened) {
 // The key a handle names and the names of a path below it.
 DWORD KeyAndPath(HKEY key, const char16_t* subKey, OpenedKey* parent, std::vector<NameRef>* parts) {
     DWORD error = KeyOf(key, parent);
-    return error == ERROR_SUCCESS ? SplitPath(subKey, parts) : error;
+    return error == ERROR_SUCCESS ? SplitPath(subKey, IsClassesRoot(key), parts) : error;
 }
 
 // The key a handle names, provided the handle grants `right`, and a value
@@ -226,7 +266,7 @@ DWORD HandOut(KeyId id, DWORD access, PHKEY result) {
 // Opens a key below an open one, or with `create` makes the missing keys of
 // the path on the way.
 LSTATUS FindKey(HKEY key, const char16_t* subKey, REGSAM requested, PHKEY result, bool create,
-                LPDWORD disposition) {
+                bool isVolatile, LPDWORD disposition) {
     OpenedKey parent;
     std::vector<NameRef> parts;
     DWORD error = KeyAndPath(key, subKey, &parent, &parts);
@@ -235,10 +275,10 @@ LSTATUS FindKey(HKEY key, const char16_t* subKey, REGSAM requested, PHKEY result
     bool write = (access & kWriteRights) != 0;
     KeyId id;
     bool created = false;
-    // Creating a key needs the right on the handle it is created through.
+    // Windows ignores the rights of the handle a key is created through.
     if (create)
-        error = zvp::reg::CreateKey(parent.id, parts.data(), parts.size(), write,
-                                    (parent.access & KEY_CREATE_SUB_KEY) != 0, &id, &created);
+        error = zvp::reg::CreateKey(parent.id, parts.data(), parts.size(), write, true, &id,
+                                    &created, isVolatile);
     else
         error = zvp::reg::OpenKey(parent.id, parts.data(), parts.size(), write, &id);
     if (error == ERROR_SUCCESS) error = HandOut(id, access, result);
@@ -249,21 +289,27 @@ LSTATUS FindKey(HKEY key, const char16_t* subKey, REGSAM requested, PHKEY result
 
 LSTATUS CreateKey(HKEY key, const char16_t* subKey, DWORD options, REGSAM requested, PHKEY result,
                   LPDWORD disposition) {
-    if (!result) return ERROR_INVALID_PARAMETER;
+    if (!result) return ERROR_BADKEY;
     *result = nullptr;
-    if (!subKey || options != REG_OPTION_NON_VOLATILE) return ERROR_INVALID_PARAMETER;
-    return FindKey(key, subKey, requested, result, true, disposition);
+    if (!subKey || (options & ~DWORD(REG_OPTION_VOLATILE))) return ERROR_INVALID_PARAMETER;
+    return FindKey(key, subKey, requested, result, true, (options & REG_OPTION_VOLATILE) != 0,
+                   disposition);
 }
 
 LSTATUS OpenKey(HKEY key, const char16_t* subKey, DWORD options, REGSAM requested, PHKEY result) {
     if (!result) return ERROR_INVALID_PARAMETER;
+    // A predefined key with no path is handed back as it is.
+    if ((!subKey || !*subKey) && IsPredefined(key)) {
+        *result = key;
+        return ERROR_SUCCESS;
+    }
     *result = nullptr;
     if (options & ~kOpenLinkOption) return ERROR_INVALID_PARAMETER;
-    return FindKey(key, subKey, requested, result, false, nullptr);
+    return FindKey(key, subKey, requested, result, false, false, nullptr);
 }
 
 LSTATUS SetValue(HKEY key, const char16_t* valueName, DWORD type, const BYTE* data, DWORD size) {
-    if (!data && size) return ERROR_INVALID_PARAMETER;
+    if (!data && size) return ERROR_NOACCESS;
     OpenedKey opened;
     NameRef name;
     DWORD error = KeyAndValue(key, KEY_SET_VALUE, valueName, &opened, &name);
@@ -279,7 +325,10 @@ LSTATUS QueryValue(HKEY key, const char16_t* valueName, LPDWORD reserved, LPDWOR
     DWORD error = KeyAndValue(key, KEY_QUERY_VALUE, valueName, &opened, &name);
     if (error != ERROR_SUCCESS) return LSTATUS(error);
     DataOut out = {type, data, size, narrow};
-    return LSTATUS(zvp::reg::QueryValue(opened.id, name, DeliverQueried, &out));
+    error = zvp::reg::QueryValue(opened.id, name, DeliverQueried, &out);
+    // A size query of a missing value answers 0.
+    if (error == ERROR_FILE_NOT_FOUND && size && !data) *size = 0;
+    return LSTATUS(error);
 }
 
 template <class Char>
@@ -314,13 +363,24 @@ struct EnumeratedValue {
     DataOut out;
 };
 
+// A name that does not fit still reports the data's type and size, and
+// writes neither name nor data.  Data that does not fit: the wide form has
+// written the name by then, the narrow form leaves it, as Windows' do.
 template <class Char>
 DWORD DeliverEnumerated(void* context, const ValueView& value) {
     auto* target = static_cast<EnumeratedValue<Char>*>(context);
-    if (value.nameLength + 1 > *target->nameLength) return ERROR_MORE_DATA;
-    CopyName(target->name, value.name, value.nameLength);
-    *target->nameLength = DWORD(value.nameLength);
-    return DeliverData(target->out, value);
+    const DataOut& out = target->out;
+    if (value.nameLength + 1 > *target->nameLength) {
+        size_t needed = NeededSize(out, value);
+        if (out.type) *out.type = value.type;
+        if (out.size && needed <= 0xFFFFFFFFu) *out.size = DWORD(needed);
+        return ERROR_MORE_DATA;
+    }
+    if (sizeof(Char) == 2 || DataFits(out, value)) {
+        CopyName(target->name, value.name, value.nameLength);
+        *target->nameLength = DWORD(value.nameLength);
+    }
+    return DeliverData(out, value);
 }
 
 template <class Char>
@@ -374,6 +434,9 @@ LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, PH
 }
 
 LSTATUS RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result) {
+    // Unlike the wide form, the narrow one leaves the result alone for a
+    // null key.
+    if (!key && result) return ERROR_INVALID_HANDLE;
     Widened path(subKey);
     return OpenKey(key, path.get(), options, access, result);
 }
@@ -387,6 +450,8 @@ LSTATUS RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD, DWORD type, const BYT
 LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE* data,
                        DWORD size) {
     Widened name(valueName);
+    // 9x refuses a string without data; NT stores an empty one.
+    if (type == REG_SZ && !data && !size && zvp::IsFamily9x()) return ERROR_INVALID_PARAMETER;
     if (!IsStringType(type) || !data) return SetValue(key, name.get(), type, data, size);
     if (size > 0x7FFFFFFFu) return ERROR_NOT_ENOUGH_MEMORY;
     std::vector<BYTE> wide = WidenData(data, size);

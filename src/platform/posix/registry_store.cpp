@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "platform/posix/handles.h"
+#include "platform/posix/registry_volatile.h"
 
 namespace zvp {
 namespace reg {
@@ -81,12 +82,17 @@ const char* const kStatementSql[kStatementCount] = {
     "BEGIN IMMEDIATE",
     "COMMIT",
     "ROLLBACK",
-    "SELECT id FROM keys WHERE parent = ?1 AND fold = ?2",
+    // Lookups by parent see the volatile keys too (registry_volatile.h).
+    "SELECT id FROM keys WHERE parent = ?1 AND fold = ?2"
+    " UNION ALL SELECT id FROM vol.keys WHERE parent = ?1 AND fold = ?2",
     "SELECT flags FROM keys WHERE id = ?1",
     "INSERT INTO keys(parent, fold, name, flags) VALUES(?1, ?2, ?3, ?4)",
-    "SELECT 1 FROM keys WHERE parent = ?1 LIMIT 1",
+    "SELECT 1 FROM keys WHERE parent = ?1 UNION ALL SELECT 1 FROM vol.keys WHERE parent = ?1"
+    " LIMIT 1",
     "WITH RECURSIVE sub(id, flags) AS (SELECT id, flags FROM keys WHERE id = ?1"
-    " UNION ALL SELECT keys.id, keys.flags FROM keys JOIN sub ON keys.parent = sub.id)"
+    " UNION ALL SELECT id, flags FROM vol.keys WHERE id = ?1"
+    " UNION ALL SELECT keys.id, keys.flags FROM keys JOIN sub ON keys.parent = sub.id"
+    " UNION ALL SELECT v.id, v.flags FROM vol.keys AS v JOIN sub ON v.parent = sub.id)"
     " SELECT id, flags FROM sub",
     "DELETE FROM vals WHERE key = ?1",
     "DELETE FROM keys WHERE id = ?1",
@@ -99,9 +105,16 @@ const char* const kStatementSql[kStatementCount] = {
     " SELECT ?1, ?2, ?3, IFNULL((SELECT MAX(seq) FROM vals WHERE key = ?1), 0) + 1, ?4, ?5"
     " FROM keys WHERE id = ?1"
     " ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data",
-    "SELECT name FROM keys WHERE parent = ?1 ORDER BY fold LIMIT 1 OFFSET ?2",
+    "SELECT name, fold FROM keys WHERE parent = ?1"
+    " UNION ALL SELECT name, fold FROM vol.keys WHERE parent = ?1 ORDER BY 2 LIMIT 1 OFFSET ?2",
     "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY seq LIMIT 1 OFFSET ?2",
 };
+
+// The statements on one key, which the volatile database has twins of.
+bool OnOneKey(int id) {
+    return id == kKeyFlags || id == kInsertKey || id == kDeleteValues || id == kDeleteKey ||
+           id == kQueryValue || id == kSetValue || id == kEnumValue;
+}
 
 DWORD ErrorFromSqlite(int rc) {
     switch (rc & 0xFF) {
@@ -460,7 +473,7 @@ class Store {
     }
 
     DWORD Resolve(KeyId base, const NameRef* parts, size_t count, bool create, bool mayCreate,
-                  int lastFlags, KeyId* id, bool* created);
+                  int lastFlags, KeyId* id, bool* created, bool volatileKeys = false);
     DWORD SetValue(KeyId key, NameRef name, DWORD type, const BYTE* data, size_t size);
     DWORD QueryValue(KeyId key, NameRef name, ValueVisitor visitor, void* context);
     DWORD EnumKey(KeyId key, DWORD index, std::u16string* name);
@@ -517,8 +530,21 @@ class Store {
         }
     }
 
+    // A statement on one key, addressed to the database that holds it.
+    sqlite3_stmt* On(StatementId id, KeyId key) {
+        return IsVolatileKey(key) ? volatile_[id] : statements_[id];
+    }
+    void FinalizeStatements() {
+        for (int i = 0; i < kStatementCount; ++i) {
+            sqlite3_finalize(statements_[i]);
+            sqlite3_finalize(volatile_[i]);
+            statements_[i] = volatile_[i] = nullptr;
+        }
+    }
+
     sqlite3* db_ = nullptr;
     sqlite3_stmt* statements_[kStatementCount] = {};
+    sqlite3_stmt* volatile_[kStatementCount] = {};
     bool readOnly_ = false;
     bool inherited_ = false;
     KeyId classesId_ = 0;
@@ -649,16 +675,18 @@ DWORD Store::Attach(sqlite3* db, const std::string& path, bool memory, bool* sna
     }
     if (error == ERROR_SUCCESS) {
         rc = Exec(db, "PRAGMA synchronous = FULL; PRAGMA journal_size_limit = 4194304");
-        for (int i = 0; rc == SQLITE_OK && i < kStatementCount; ++i)
+        if (rc == SQLITE_OK) rc = AttachVolatile(db, path, memory, readOnly);
+        for (int i = 0; rc == SQLITE_OK && i < kStatementCount; ++i) {
             rc = sqlite3_prepare_v3(db, kStatementSql[i], -1, SQLITE_PREPARE_PERSISTENT,
                                     &statements_[i], nullptr);
+            if (rc == SQLITE_OK && OnOneKey(i))
+                rc = sqlite3_prepare_v3(db, VolatileSql(kStatementSql[i]).c_str(), -1,
+                                        SQLITE_PREPARE_PERSISTENT, &volatile_[i], nullptr);
+        }
         if (rc != SQLITE_OK) error = ErrorFromSqlite(rc);
     }
     if (error != ERROR_SUCCESS) {
-        for (sqlite3_stmt*& statement : statements_) {
-            sqlite3_finalize(statement);
-            statement = nullptr;
-        }
+        FinalizeStatements();
         sqlite3_close(db);
         return error;
     }
@@ -719,10 +747,7 @@ DWORD Store::EnsureViews() {
 }
 
 void Store::CloseConnection() {
-    for (sqlite3_stmt*& statement : statements_) {
-        sqlite3_finalize(statement);
-        statement = nullptr;
-    }
+    FinalizeStatements();
     sqlite3_close(db_);
     db_ = nullptr;
     deletions_.Close();
@@ -743,7 +768,7 @@ void Store::Abandon() {
 }
 
 DWORD Store::KeyFlags(KeyId id, int* flags) {
-    Use use(statements_[kKeyFlags]);
+    Use use(On(kKeyFlags, id));
     sqlite3_bind_int64(use.get(), 1, id);
     int rc = use.Step();
     if (rc == SQLITE_ROW) {
@@ -779,7 +804,7 @@ DWORD Store::Walk(KeyId base, size_t count, size_t* found) {
 }
 
 DWORD Store::Resolve(KeyId base, const NameRef* parts, size_t count, bool create, bool mayCreate,
-                     int lastFlags, KeyId* id, bool* created) {
+                     int lastFlags, KeyId* id, bool* created, bool volatileKeys) {
     SyncCache();
     FoldParts(parts, count);
     *created = false;
@@ -808,8 +833,13 @@ DWORD Store::Resolve(KeyId base, const NameRef* parts, size_t count, bool create
         DWORD error = transaction.Begin(true);
         // Walk again: the keys may have changed since the read.
         if (error == ERROR_SUCCESS) error = Walk(base, count, &found);
+        // A key that is not volatile cannot be made below a volatile one.
+        if (error == ERROR_SUCCESS && found < count && !volatileKeys &&
+            IsVolatileKey(found ? chain_[found - 1] : base))
+            error = ERROR_CHILD_MUST_BE_VOLATILE;
         for (size_t i = found; error == ERROR_SUCCESS && i < count; ++i) {
-            Use use(statements_[kInsertKey]);
+            // Every key made on the way is volatile when the last one is to be.
+            Use use(On(kInsertKey, volatileKeys ? kVolatileBase : 0));
             sqlite3_bind_int64(use.get(), 1, i ? chain_[i - 1] : base);
             sqlite3_bind_blob(use.get(), 2, folds_[i].data(), int(folds_[i].size()), SQLITE_STATIC);
             sqlite3_bind_text16(use.get(), 3, parts[i].length ? parts[i].text : kEmptyText,
@@ -831,7 +861,7 @@ DWORD Store::Resolve(KeyId base, const NameRef* parts, size_t count, bool create
 DWORD Store::SetValue(KeyId key, NameRef name, DWORD type, const BYTE* data, size_t size) {
     if (readOnly_) return ERROR_ACCESS_DENIED;
     FoldName(name.text, name.length, &valueFold_);
-    Use use(statements_[kSetValue]);
+    Use use(On(kSetValue, key));
     sqlite3_bind_int64(use.get(), 1, key);
     sqlite3_bind_blob(use.get(), 2, valueFold_.data(), int(valueFold_.size()), SQLITE_STATIC);
     sqlite3_bind_text16(use.get(), 3, name.length ? name.text : kEmptyText, int(name.length * 2),
@@ -847,7 +877,7 @@ DWORD Store::SetValue(KeyId key, NameRef name, DWORD type, const BYTE* data, siz
 
 DWORD Store::QueryValue(KeyId key, NameRef name, ValueVisitor visitor, void* context) {
     FoldName(name.text, name.length, &valueFold_);
-    Use use(statements_[kQueryValue]);
+    Use use(On(kQueryValue, key));
     sqlite3_bind_int64(use.get(), 1, key);
     sqlite3_bind_blob(use.get(), 2, valueFold_.data(), int(valueFold_.size()), SQLITE_STATIC);
     int rc = use.Step();
@@ -890,7 +920,7 @@ DWORD Store::EnumValue(KeyId key, DWORD index, ValueVisitor visitor, void* conte
     if (error == ERROR_SUCCESS) error = KeyFlags(key, &flags);
     if (error != ERROR_SUCCESS) return error;
     {
-        Use use(statements_[kEnumValue]);
+        Use use(On(kEnumValue, key));
         sqlite3_bind_int64(use.get(), 1, key);
         sqlite3_bind_int64(use.get(), 2, index);
         int rc = use.Step();
@@ -946,7 +976,7 @@ DWORD Store::DeleteKey(KeyId base, const NameRef* parts, size_t count, bool subt
     }
     for (KeyId id : doomed) {
         for (StatementId statement : {kDeleteValues, kDeleteKey}) {
-            Use use(statements_[statement]);
+            Use use(On(statement, id));
             sqlite3_bind_int64(use.get(), 1, id);
             int rc = use.Step();
             if (rc != SQLITE_DONE) return ErrorFromSqlite(rc);
@@ -1018,13 +1048,13 @@ DWORD OpenKey(KeyId base, const NameRef* parts, size_t count, bool wantWrite, Ke
 }
 
 DWORD CreateKey(KeyId base, const NameRef* parts, size_t count, bool wantWrite, bool mayCreate,
-                KeyId* id, bool* created) {
+                KeyId* id, bool* created, bool isVolatile) {
     Store& store = TheStore();
     std::lock_guard<std::mutex> guard(store.lock);
     DWORD error = store.Ready();
     if (error != ERROR_SUCCESS) return error;
     if (wantWrite && store.readOnly()) return ERROR_ACCESS_DENIED;
-    return store.Resolve(base, parts, count, true, mayCreate, 0, id, created);
+    return store.Resolve(base, parts, count, true, mayCreate, 0, id, created, isVolatile);
 }
 
 DWORD SetValue(KeyId key, NameRef name, DWORD type, const BYTE* data, size_t size) {

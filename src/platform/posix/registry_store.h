@@ -54,9 +54,12 @@ DWORD RootKey(Root root, KeyId* id, bool* readOnly);
 DWORD OpenKey(KeyId base, const NameRef* parts, size_t count, bool wantWrite, KeyId* id);
 
 // As OpenKey, creating the missing keys when mayCreate (else
-// ERROR_ACCESS_DENIED).  *created tells whether the last key is new.
+// ERROR_ACCESS_DENIED).  *created tells whether the last key is new.  Keys
+// made with isVolatile live until the machine restarts and never reach the
+// store's file; a key that is not volatile cannot be made below one that
+// is (ERROR_CHILD_MUST_BE_VOLATILE).
 DWORD CreateKey(KeyId base, const NameRef* parts, size_t count, bool wantWrite, bool mayCreate,
-                KeyId* id, bool* created);
+                KeyId* id, bool* created, bool isVolatile = false);
 
 // Sets a value: its type and exact bytes; a new name goes after the key's
 // other values, an existing one keeps its place and its first spelling.
