@@ -1,5 +1,6 @@
 // demo.cpp - `zv demo`: the road of one request through the library, step
-// by step, on the machine's registry.
+// by step, in a registry of its own, so that the user's registrations of the
+// sample class are never touched.
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -11,7 +12,7 @@
 #include "sample_greeter.h"
 #include "tools/host.h"
 #include "tools/registry_view.h"
-#include "tools/support.h"
+#include "tools/cli.h"
 
 namespace zvtool {
 namespace {
@@ -20,6 +21,7 @@ const char kProgId[] = "ZVSample.Greeter.1";
 const char kClsid[] = "{60F0173A-E9CD-4AD1-BC1E-A1F9003AE300}";
 
 int g_step = 0;
+bool g_failed = false;  // a step failed: the demo exits with 1
 
 void Step(const std::string& title) { printf("\n%d. %s\n", ++g_step, title.c_str()); }
 
@@ -30,6 +32,7 @@ void Show(const std::string& text) {
 
 bool Check(const std::string& what, HRESULT status) {
     printf("   %s: %s\n", what.c_str(), StatusText(status).c_str());
+    g_failed = g_failed || FAILED(status);
     return SUCCEEDED(status);
 }
 
@@ -57,25 +60,27 @@ std::string ReadDescription() {
     return "\"" + Utf8(value) + "\"";
 }
 
-// The sample server: beside the build tree's tool, or installed beside the
-// library.
+// The sample server: where the installation put it relative to this tool,
+// else where the build put it.
 std::string SampleServerPath() {
     const char* configured = getenv("ZV_SAMPLE_SERVER");
     if (configured && *configured) return configured;
-    if (std::filesystem::exists(ZV_SAMPLE_SERVER_BUILD_PATH)) return ZV_SAMPLE_SERVER_BUILD_PATH;
-    std::string self = ExecutablePath();
+    const std::string self = ExecutablePath();
     if (!self.empty()) {
-        auto installed = std::filesystem::path(self).parent_path().parent_path() / "lib" / "zv" /
-                         ZV_SAMPLE_SERVER_FILE_NAME;
-        if (std::filesystem::exists(installed)) return installed.string();
+        std::error_code error;
+        auto installed = std::filesystem::u8path(self).parent_path() /
+                         std::filesystem::u8path(ZV_SAMPLE_SERVER_FROM_TOOL) / ZV_SAMPLE_SERVER_FILE_NAME;
+        if (std::filesystem::is_regular_file(installed, error)) return installed.lexically_normal().u8string();
     }
     return ZV_SAMPLE_SERVER_BUILD_PATH;
 }
 
-int Run(const std::string& workDir) {
+int Run(const std::string& workDir, const std::string& registry, const std::string& userRegistry) {
     const std::string server = SampleServerPath();
     const WString wServer = Wide(server), wProgId = Wide(kProgId), wClsid = Wide(kClsid);
-    printf("zv demo: one request through ZV, on the registry at %s\n", RegistryLocation().c_str());
+    printf("zv demo: one request through ZV, in a registry of its own at %s\n"
+           "   (removed at the end; the registry at %s is not touched)\n",
+           registry.c_str(), userRegistry.c_str());
 
     Step("Register the sample server");
     printf("   server: %s\n", server.c_str());
@@ -150,13 +155,17 @@ int Run(const std::string& workDir) {
     Check("ZVUnregisterComponent", ZVUnregisterComponent(wProgId.c_str(), wClsid.c_str()));
     ShowTree(std::string("HKCR\\") + kProgId);
     ShowTree(std::string("HKCR\\CLSID\\") + kClsid);
-    printf("\ndone: the registry holds nothing of the demo any more.\n");
+    if (g_failed) {
+        fprintf(stderr, "zv: a step of the demo failed (see above); your registry was not touched\n");
+        return 1;
+    }
+    printf("\ndone: the demo's registry and files are removed; yours were not touched.\n");
     return 0;
 }
 
 }  // namespace
 
-int Demo(const std::vector<std::string>& args) {
+int Demo(const Args& args) {
     if (!args.empty()) {
         fprintf(stderr, "zv: demo takes no arguments\n(see zv --help)\n");
         return 2;
@@ -167,10 +176,18 @@ int Demo(const std::vector<std::string>& args) {
         fprintf(stderr, "zv: cannot create the demo's directory\n");
         return 1;
     }
-    std::string previous = std::filesystem::current_path().string();
-    std::filesystem::current_path(workDir);
-    int result = Run(workDir);
-    std::filesystem::current_path(previous);
+    const std::string userRegistry = RegistryLocation();
+    std::string registry;
+    int result = 1;
+    if (!UsePrivateRegistry(workDir, &registry)) {
+        fprintf(stderr, "zv: cannot set up the demo's own registry\n");
+    } else {
+        std::string previous = std::filesystem::current_path().string();
+        std::filesystem::current_path(workDir);
+        result = Run(workDir, registry, userRegistry);
+        std::filesystem::current_path(previous);
+        DropPrivateRegistry();
+    }
     std::error_code ignored;
     std::filesystem::remove_all(workDir, ignored);
     return result;

@@ -4,6 +4,8 @@
 #ifndef ZV_TOOLS_HOST_H
 #define ZV_TOOLS_HOST_H
 
+#include <stdio.h>
+
 #include <string>
 
 namespace zvtool {
@@ -15,8 +17,17 @@ std::string ExecutablePath();
 // system's own registry.
 std::string RegistryLocation();
 
+// fopen for a UTF-8 file name.
+FILE* OpenFile(const std::string& path, const char* mode);
+
 // Creates a new directory that only this user can enter; false on failure.
 bool MakePrivateDirectory(std::string* path);
+
+// Makes this process use a registry of its own, kept in `directory`, from
+// now on; *where says where it is.  Called before the registry is first used.
+bool UsePrivateRegistry(const std::string& directory, std::string* where);
+// Ends the use of the private registry (its directory is removed later).
+void DropPrivateRegistry();
 
 }  // namespace zvtool
 

@@ -23,6 +23,8 @@ std::string RegistryLocation() {
     return std::string(home ? home : "") + "/.local/share/zv/registry.db";
 }
 
+FILE* OpenFile(const std::string& path, const char* mode) { return fopen(path.c_str(), mode); }
+
 bool MakePrivateDirectory(std::string* path) {
     const char* tmp = getenv("TMPDIR");
     std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/zv-demo-XXXXXX";
@@ -30,5 +32,14 @@ bool MakePrivateDirectory(std::string* path) {
     *path = pattern;
     return true;
 }
+
+// The emulated machine opens its registry at the first registry call, from
+// ZV_REGISTRY.
+bool UsePrivateRegistry(const std::string& directory, std::string* where) {
+    *where = directory + "/registry.db";
+    return setenv("ZV_REGISTRY", where->c_str(), 1) == 0;
+}
+
+void DropPrivateRegistry() {}
 
 }  // namespace zvtool

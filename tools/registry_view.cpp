@@ -5,6 +5,8 @@
 
 #include "tools/registry_view.h"
 
+#include "tools/host.h"
+
 namespace zvtool {
 
 bool WideCalls() {
@@ -23,9 +25,63 @@ LONG OpenKey(HKEY root, const WString& path, REGSAM access, HKEY* key) {
     return RegOpenKeyExA(root, ToLatin1(path).c_str(), 0, access, key);
 }
 
-namespace {
+LONG ProbeWrite() {
+    // A name no one else uses, below the key that the library's
+    // configuration lives in; removed at once, so the registry is as before.
+    const std::string name = "Software\\zv write probe " + std::to_string(long(GetCurrentProcessId()));
+    HKEY probe;
+    DWORD disposition = 0;
+    LONG error = WideCalls() ? RegCreateKeyExW(HKEY_LOCAL_MACHINE, Wide(name).c_str(), 0, nullptr, 0,
+                                               KEY_ALL_ACCESS, nullptr, &probe, &disposition)
+                             : RegCreateKeyExA(HKEY_LOCAL_MACHINE, name.c_str(), 0, nullptr, 0,
+                                               KEY_ALL_ACCESS, nullptr, &probe, &disposition);
+    if (error != ERROR_SUCCESS) return error;
+    RegCloseKey(probe);
+    if (disposition == REG_CREATED_NEW_KEY)
+        error = WideCalls() ? RegDeleteKeyW(HKEY_LOCAL_MACHINE, Wide(name).c_str())
+                            : RegDeleteKeyA(HKEY_LOCAL_MACHINE, name.c_str());
+    return error;
+}
+
+std::string RegistryCause(LONG error) {
+    switch (error) {
+    case ERROR_ACCESS_DENIED:
+        if (ProbeWrite() == ERROR_ACCESS_DENIED) return "registry is read-only: " + RegistryLocation();
+        return "";
+    case ERROR_BADDB:
+    case ERROR_BADKEY:
+    case ERROR_REGISTRY_CORRUPT:
+        return "registry is corrupt: " + RegistryLocation();
+    case ERROR_CANTOPEN:
+    case ERROR_CANTREAD:
+    case ERROR_CANTWRITE:
+    case ERROR_REGISTRY_IO_FAILED:
+    case ERROR_DISK_FULL:
+        return "registry cannot be read or written: " + RegistryLocation();
+    default:
+        return "";
+    }
+}
+
+std::string OpenFailure(const KeyName& key, LONG error) {
+    if (error == ERROR_FILE_NOT_FOUND) return "key not found: " + key.text;
+    std::string cause = RegistryCause(error);
+    if (!cause.empty()) return cause;
+    if (error == ERROR_ACCESS_DENIED) return "access denied: " + key.text;
+    return "cannot open key: " + key.text;
+}
+
+std::string KeyCause(const KeyName& key, REGSAM access, LONG* error) {
+    HKEY opened;
+    *error = OpenKey(key.root, key.path, access, &opened);
+    if (*error != ERROR_SUCCESS) return OpenFailure(key, *error);
+    RegCloseKey(opened);
+    return "";
+}
 
 bool IsText(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ; }
+
+namespace {
 
 // A value's text from its bytes: UTF-16 units from the wide calls,
 // ISO-8859-1 from the narrow ones; ends at the first terminator.
@@ -94,32 +150,36 @@ LONG ReadValue(HKEY key, const WString* name, Value* value) {
     }
 }
 
-std::vector<Value> Values(HKEY key) {
+std::vector<Value> Values(HKEY key, LONG* ended) {
     std::vector<Value> values;
     Value value;
-    for (DWORD index = 0; EnumValue(key, index, &value) == ERROR_SUCCESS; ++index) values.push_back(value);
+    LONG error;
+    for (DWORD index = 0; (error = EnumValue(key, index, &value)) == ERROR_SUCCESS; ++index) values.push_back(value);
+    if (ended) *ended = error;
     return values;
 }
 
-std::vector<WString> Subkeys(HKEY key) {
+std::vector<WString> Subkeys(HKEY key, LONG* ended) {
     std::vector<WString> names;
     for (DWORD index = 0;; ++index) {
         // Key names are at most 255 characters.
+        LONG error;
         if (WideCalls()) {
             WCHAR name[256];
             DWORD length = 256;
-            if (RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-                break;
-            names.push_back(WString(name, length));
+            error = RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+            if (error == ERROR_SUCCESS) names.push_back(WString(name, length));
         } else {
             char name[256];
             DWORD length = 256;
-            if (RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-                break;
-            names.push_back(FromLatin1(std::string(name, length)));
+            error = RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+            if (error == ERROR_SUCCESS) names.push_back(FromLatin1(std::string(name, length)));
+        }
+        if (error != ERROR_SUCCESS) {
+            if (ended) *ended = error;
+            return names;
         }
     }
-    return names;
 }
 
 std::string TypeName(DWORD type) {
@@ -140,6 +200,8 @@ namespace {
 const char kBranch[] = "\xE2\x94\x9C\xE2\x94\x80 ";  // "├─ "
 const char kLast[] = "\xE2\x94\x94\xE2\x94\x80 ";    // "└─ "
 const char kThrough[] = "\xE2\x94\x82  ";            // "│  "
+// Longer texts are cut in the drawing, with their length.
+const size_t kShownUnits = 256;
 
 void Draw(HKEY key, const std::string& indent, std::string* out) {
     std::vector<Value> values = Values(key);
@@ -148,7 +210,10 @@ void Draw(HKEY key, const std::string& indent, std::string* out) {
     for (const Value& value : values) {
         *out += indent + (++drawn == total ? kLast : kBranch);
         *out += value.name.empty() ? "(default)" : Utf8(value.name);
-        if (IsText(value.type))
+        if (IsText(value.type) && value.text.size() > kShownUnits)
+            *out += " = \"" + Utf8(value.text.substr(0, kShownUnits)) + "...\" (" +
+                    std::to_string(value.text.size()) + " characters)\n";
+        else if (IsText(value.type))
             *out += " = \"" + Utf8(value.text) + "\"\n";
         else
             *out += " (" + TypeName(value.type) + ", " + std::to_string(value.size) + " bytes)\n";

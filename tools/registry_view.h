@@ -25,12 +25,31 @@ struct Value {
 
 // One value (the default value when name is null), whatever its length.
 LONG ReadValue(HKEY key, const WString* name, Value* value);
-// Every value and subkey name of a key, in the registry's order.
-std::vector<Value> Values(HKEY key);
-std::vector<WString> Subkeys(HKEY key);
+// Every value and subkey name of a key, in the registry's order; *ended
+// (when given) receives the error that ended the enumeration,
+// ERROR_NO_MORE_ITEMS when it went through.
+std::vector<Value> Values(HKEY key, LONG* ended = nullptr);
+std::vector<WString> Subkeys(HKEY key, LONG* ended = nullptr);
 
 // "REG_SZ", "REG_DWORD", ..., or "type N".
 std::string TypeName(DWORD type);
+
+// Whether writes reach the registry: makes and removes a probe key below
+// HKEY_LOCAL_MACHINE\Software.  ERROR_SUCCESS, ERROR_ACCESS_DENIED when the
+// registry is read-only, or the error of the attempt.
+LONG ProbeWrite();
+
+// The registry-wide cause of a failed registry call, in words ("registry is
+// read-only: PATH"), or "" when the error says nothing about the registry.
+std::string RegistryCause(LONG error);
+
+// Why `key` did not open with `error`, in words ("key not found: ...").
+std::string OpenFailure(const KeyName& key, LONG error);
+// Why `key` cannot be opened with `access`, with the error in *error; ""
+// when it opens.
+std::string KeyCause(const KeyName& key, REGSAM access, LONG* error);
+
+bool IsText(DWORD type);
 
 // The subtree below a key, one line per key and value.
 LONG DrawTree(const KeyName& key, const std::string& title, std::string* drawing);

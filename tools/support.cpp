@@ -9,29 +9,50 @@
 
 namespace zvtool {
 
+namespace {
+
+bool StartsWithNoCase(const std::string& text, const char* prefix) {
+    size_t length = strlen(prefix);
+    if (text.size() < length) return false;
+    for (size_t i = 0; i < length; ++i)
+        if (tolower(static_cast<unsigned char>(text[i])) != tolower(static_cast<unsigned char>(prefix[i])))
+            return false;
+    return true;
+}
+
+}  // namespace
+
 bool ParseKey(const std::string& text, KeyName* key) {
     struct Root {
         const char* prefix;
         HKEY root;
     };
-    // The library's own root texts first, then the usual short names.
     const Root roots[] = {
-        {"ZV_HKEY_CONFIG\\", HKEY_LOCAL_MACHINE}, {"ZV_HKEY_CLASSES\\", HKEY_CLASSES_ROOT},
-        {"HKLM\\", HKEY_LOCAL_MACHINE},           {"HKCR\\", HKEY_CLASSES_ROOT},
-        {"HKCU\\", HKEY_CURRENT_USER},            {"HKU\\", HKEY_USERS},
+        {"ZV_HKEY_CONFIG\\", HKEY_LOCAL_MACHINE},     {"ZV_HKEY_CLASSES\\", HKEY_CLASSES_ROOT},
+        {"HKEY_LOCAL_MACHINE\\", HKEY_LOCAL_MACHINE}, {"HKEY_CLASSES_ROOT\\", HKEY_CLASSES_ROOT},
+        {"HKEY_CURRENT_USER\\", HKEY_CURRENT_USER},   {"HKEY_USERS\\", HKEY_USERS},
+        {"HKLM\\", HKEY_LOCAL_MACHINE},               {"HKCR\\", HKEY_CLASSES_ROOT},
+        {"HKCU\\", HKEY_CURRENT_USER},                {"HKU\\", HKEY_USERS},
     };
     std::string withSlash = text;
     if (withSlash.find('\\') == std::string::npos) withSlash += '\\';
     for (const Root& root : roots) {
-        size_t length = strlen(root.prefix);
-        if (withSlash.compare(0, length, root.prefix) == 0) {
-            key->root = root.root;
-            key->path = Wide(withSlash.substr(length));
-            while (!key->path.empty() && key->path.back() == u'\\') key->path.pop_back();
-            return true;
-        }
+        if (!StartsWithNoCase(withSlash, root.prefix)) continue;
+        std::string path = withSlash.substr(strlen(root.prefix));
+        while (!path.empty() && path.back() == '\\') path.pop_back();
+        while (!path.empty() && path[0] == '\\') path.erase(0, 1);
+        key->root = root.root;
+        key->path = Wide(path);
+        key->text = text;
+        return true;
     }
     return false;
+}
+
+std::string RootText(HKEY root) {
+    if (root == HKEY_LOCAL_MACHINE) return "ZV_HKEY_CONFIG\\";
+    if (root == HKEY_CLASSES_ROOT) return "ZV_HKEY_CLASSES\\";
+    return "";
 }
 
 std::string StatusText(HRESULT status) {
@@ -59,6 +80,32 @@ std::string StatusText(HRESULT status) {
     return text;
 }
 
+std::string Win32ErrorText(LONG error) {
+    struct Name {
+        LONG error;
+        const char* name;
+    };
+    // Win32's numbers, fixed on every system.
+    const Name names[] = {
+        {0, "ERROR_SUCCESS"},           {2, "ERROR_FILE_NOT_FOUND"},     {3, "ERROR_PATH_NOT_FOUND"},
+        {5, "ERROR_ACCESS_DENIED"},     {6, "ERROR_INVALID_HANDLE"},     {8, "ERROR_NOT_ENOUGH_MEMORY"},
+        {14, "ERROR_OUTOFMEMORY"},      {80, "ERROR_FILE_EXISTS"},       {87, "ERROR_INVALID_PARAMETER"},
+        {112, "ERROR_DISK_FULL"},       {120, "ERROR_CALL_NOT_IMPLEMENTED"}, {123, "ERROR_INVALID_NAME"},
+        {126, "ERROR_MOD_NOT_FOUND"},   {127, "ERROR_PROC_NOT_FOUND"},   {183, "ERROR_ALREADY_EXISTS"},
+        {193, "ERROR_BAD_EXE_FORMAT"},  {206, "ERROR_FILENAME_EXCED_RANGE"}, {234, "ERROR_MORE_DATA"},
+        {259, "ERROR_NO_MORE_ITEMS"},   {1009, "ERROR_BADDB"},           {1010, "ERROR_BADKEY"},
+        {1011, "ERROR_CANTOPEN"},       {1012, "ERROR_CANTREAD"},        {1013, "ERROR_CANTWRITE"},
+        {1015, "ERROR_REGISTRY_CORRUPT"}, {1016, "ERROR_REGISTRY_IO_FAILED"}, {1018, "ERROR_KEY_DELETED"},
+        {1020, "ERROR_KEY_HAS_CHILDREN"}, {1630, "ERROR_UNSUPPORTED_TYPE"},
+    };
+    char text[64];
+    const char* name = "unknown error";
+    for (const Name& known : names)
+        if (known.error == error) name = known.name;
+    snprintf(text, sizeof(text), "0x%08X (%s)", unsigned(error), name);
+    return text;
+}
+
 std::string ClsidText(const CLSID& clsid) {
     char text[40];
     snprintf(text, sizeof(text), "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
@@ -69,8 +116,7 @@ std::string ClsidText(const CLSID& clsid) {
 }
 
 bool ParseClsid(const std::string& text, CLSID* clsid) {
-    // Strict: the registry keeps the text as given and the library finds a
-    // class by formatting its identifier, so a loose text would never match.
+    // Strict: the library reads the text back in exactly this form.
     if (text.size() != 38 || text[0] != '{' || text[37] != '}') return false;
     for (size_t i = 1; i < 37; ++i) {
         bool dash = i == 9 || i == 14 || i == 19 || i == 24;
@@ -85,71 +131,6 @@ bool ParseClsid(const std::string& text, CLSID* clsid) {
     const size_t bytes[8] = {20, 22, 25, 27, 29, 31, 33, 35};
     for (int i = 0; i < 8; ++i) clsid->Data4[i] = uint8_t(hex(bytes[i], 2));
     return true;
-}
-
-// ---- the address view ------------------------------------------------------
-
-namespace {
-
-struct Field {
-    const char* name;
-    const ZVWCHAR* value;
-};
-
-std::vector<Field> Fields(const ParsedURI& parsed) {
-    return {{"scheme", parsed.scheme}, {"host", parsed.host},         {"port", parsed.port},
-            {"path", parsed.path},     {"transport", parsed.transport}, {"link", parsed.link}};
-}
-
-std::string JsonString(const ZVWCHAR* value) {
-    if (!value) return "null";
-    std::string out = "\"";
-    for (char c : Utf8(value)) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char escaped[8];
-            snprintf(escaped, sizeof(escaped), "\\u%04x", c);
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
-
-}  // namespace
-
-std::string UriText(bool ok, const ParsedURI& parsed) {
-    if (!ok) return "";
-    std::string out;
-    for (const Field& field : Fields(parsed))
-        if (field.value) out += std::string(field.name) + ": " + Utf8(field.value) + "\n";
-    for (int i = 0; i < 8; i += 2) {
-        if (!parsed.attributes[i]) continue;
-        out += "attribute: " + Utf8(parsed.attributes[i]);
-        if (parsed.attributes[i + 1]) out += " = " + Utf8(parsed.attributes[i + 1]);
-        out += "\n";
-    }
-    return out;
-}
-
-std::string UriJson(bool ok, const ParsedURI& parsed) {
-    if (!ok) return "{\"ok\": false}\n";
-    std::string out = "{\"ok\": true";
-    for (const Field& field : Fields(parsed))
-        out += std::string(", \"") + field.name + "\": " + JsonString(field.value);
-    out += ", \"attributes\": [";
-    bool first = true;
-    for (int i = 0; i < 8; i += 2) {
-        if (!parsed.attributes[i]) continue;
-        out += first ? "" : ", ";
-        out += "{\"name\": " + JsonString(parsed.attributes[i]) +
-               ", \"value\": " + JsonString(parsed.attributes[i + 1]) + "}";
-        first = false;
-    }
-    return out + "]}\n";
 }
 
 }  // namespace zvtool

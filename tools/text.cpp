@@ -99,4 +99,15 @@ std::string ToLatin1(const WString& text, bool* lossy) {
     return out;
 }
 
+std::string LowBytes(const WString& text, bool* lossy) {
+    std::string out;
+    bool lost = false;
+    for (ZVWCHAR unit : text) {
+        lost = lost || (unsigned(unit) & 0xFFFF) > 0xFF;
+        out += char(unit & 0xFF);
+    }
+    if (lossy) *lossy = lost;
+    return out;
+}
+
 }  // namespace zvtool

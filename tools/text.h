@@ -22,6 +22,10 @@ WString FromLatin1(const std::string& latin1);
 // Units above 0xFF become '?'; *lossy (when given) tells whether any did.
 std::string ToLatin1(const WString& text, bool* lossy = nullptr);
 
+// The library's own narrowing: the low 8 bits of each unit.  *lossy (when
+// given) tells whether a unit above 0xFF lost its high bits.
+std::string LowBytes(const WString& text, bool* lossy = nullptr);
+
 }  // namespace zvtool
 
 #endif  // ZV_TOOLS_TEXT_H

@@ -4,6 +4,8 @@
 // Each call goes to the wide or the narrow registry functions by the
 // wide-call switch.  On the narrow path names and values are staged in
 // fixed buffers on the stack, so writing and reading allocate nothing.
+#include <vector>
+
 #include "components/components.h"
 #include "frame/frame.h"
 #include "platform/win32.h"
@@ -99,36 +101,48 @@ struct SubkeyName {
     ZVWCHAR name[kNameBufferSize];
 };
 
+// One key being emptied: its handle, the next index to enumerate and the
+// names of its subkeys found so far.
+struct Emptying {
+    HKEY key;
+    DWORD next;
+    SubkeyName* first;
+    SubkeyName* last;
+};
+
 // Removes every key below an open key, depth first: each key's children
-// are emptied before any of them is deleted.  The result (the OR of the
-// deletions' results) is for the record; the caller's final delete tells.
-LONG EmptySubtree(HKEY key) {
-    SubkeyName* first = nullptr;
-    SubkeyName** last = &first;
-    for (DWORD index = 0;; ++index) {
-        SubkeyName* entry = static_cast<SubkeyName*>(ZVMalloc(sizeof(SubkeyName)));
-        if (!entry) break;
-        DWORD length = kNameCapacity;
-        if (RegEnumKeyExW(key, index, entry->name, &length, nullptr, nullptr, nullptr, nullptr) !=
-            ERROR_SUCCESS) {
-            ZVFree(entry);
-            break;
-        }
-        HKEY child;
-        if (RegOpenKeyExW(key, entry->name, 0, KEY_ALL_ACCESS, &child) == ERROR_SUCCESS) {
-            EmptySubtree(child);
-            RegCloseKey(child);
-        }
-        entry->next = nullptr;
-        *last = entry;
-        last = &entry->next;
-    }
+// are emptied before any of them is deleted.  A stack of keys being emptied
+// stands in for recursion, so that no depth of tree exhausts the stack.
+// The result (the OR of the deletions' results) is for the record; the
+// caller's final delete tells.
+LONG EmptySubtree(HKEY top) {
+    std::vector<Emptying> levels(1, Emptying{top, 0, nullptr, nullptr});
     LONG result = ERROR_SUCCESS;
-    while (first) {
-        SubkeyName* next = first->next;
-        result |= RegDeleteKeyW(key, first->name);
-        ZVFree(first);
-        first = next;
+    while (!levels.empty()) {
+        Emptying& level = levels.back();
+        SubkeyName* entry = static_cast<SubkeyName*>(ZVMalloc(sizeof(SubkeyName)));
+        DWORD length = kNameCapacity;
+        if (entry && RegEnumKeyExW(level.key, level.next++, entry->name, &length, nullptr, nullptr,
+                                   nullptr, nullptr) == ERROR_SUCCESS) {
+            entry->next = nullptr;
+            *(level.last ? &level.last->next : &level.first) = entry;
+            level.last = entry;
+            HKEY child;
+            if (RegOpenKeyExW(level.key, entry->name, 0, KEY_ALL_ACCESS, &child) == ERROR_SUCCESS)
+                levels.push_back(Emptying{child, 0, nullptr, nullptr});
+            continue;
+        }
+        ZVFree(entry);
+        // Nothing was deleted while the indices were walked; now the
+        // subkeys go, in the order they were found.
+        for (SubkeyName* name = level.first; name;) {
+            SubkeyName* next = name->next;
+            result |= RegDeleteKeyW(level.key, name->name);
+            ZVFree(name);
+            name = next;
+        }
+        if (levels.size() > 1) RegCloseKey(level.key);
+        levels.pop_back();
     }
     return result;
 }

@@ -22,6 +22,8 @@ struct NoCaseLess {
 // something else too; empty or all-space texts are returned unchanged.
 std::string TrimSpaces(const std::string& text);
 
+enum class SaveResult;
+
 typedef std::map<std::string, std::string, NoCaseLess> KeyTable;
 typedef std::map<std::string, KeyTable, NoCaseLess> SectionTable;
 typedef std::vector<std::string> NameList;
@@ -49,6 +51,8 @@ class ConfigDocument {
     // writer.cpp: null writes the document's own file.  Always 0: a file
     // that cannot be opened for writing is left alone.
     int32_t Save(const WCHAR* fileName);
+    // Save, telling how it went (kSaved for a document without a name).
+    SaveResult SaveFile(const WCHAR* fileName);
 
     uint16_t SectionExists(const WCHAR* section) const;
     uint16_t KeyExists(const WCHAR* section, const WCHAR* key) const;
@@ -90,16 +94,33 @@ class ConfigDocument {
 std::string Narrow(const WCHAR* text);          // by ZVToAnsi
 WString Widen(const std::string& text);  // by ZVFromAnsi
 
+// How a whole-file replacement ended.
+enum class SaveResult {
+    kSaved,
+    // The target cannot be written at all (a read-only file, a missing
+    // directory, a name that cannot exist): nothing was touched.
+    kCannotOpen,
+    // No temporary file could be made, written or put in place (no space,
+    // no inode, a directory closed to writing): the old file is whole.
+    kFailed,
+};
+
 // Writes text to a file under a narrow name so that the file holds either
 // its previous content or all of text, never a part, also when the process
-// dies or the disk fills on the way: the text goes to a temporary file
-// beside the target that then replaces it.  Returns false, having written
-// nothing, when the target cannot be opened for writing.
-bool ReplaceFileContents(const std::string& narrowName, const std::string& text);
+// dies or the disk fills on the way (replace.cpp).  Temporary files that
+// dead savers left beside the target are removed first.
+SaveResult ReplaceFileContents(const std::string& narrowName, const std::string& text);
+
+// Puts back a target that a save without a replacing rename (9x) had
+// removed when it died, from its complete temporary file; true if it did.
+bool RecoverInterruptedSave(const std::string& narrowName);
 
 // Opens a file by its narrow name in the runtime library's way (the layer's
 // ANSI code page, sharing allowed); null when it cannot be opened.
 FILE* OpenNarrow(const std::string& narrowName, const char* mode);
+// As OpenNarrow for a file that should exist: a missing one is first
+// recovered from an interrupted save, if one left it.
+FILE* OpenExisting(const std::string& narrowName, const char* mode);
 
 }  // namespace zv
 

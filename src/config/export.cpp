@@ -5,6 +5,8 @@
 // named by its root text and path ("ZV_HKEY_CONFIG\Software\Demo"), its
 // unnamed value by the key "default".  Values of other types than REG_SZ
 // are passed over; a key without string values gives no section.
+#include <vector>
+
 #include "components/components.h"
 #include "config/config.h"
 #include "config/document.h"
@@ -24,8 +26,6 @@ const DWORD kWideDataCapacity = 512;
 const DWORD kNarrowDataCapacity = 256;
 
 const WCHAR kDefaultKey[] = {'d', 'e', 'f', 'a', 'u', 'l', 't', 0};
-
-HRESULT ExportKey(HKEY root, const WString& keyPath, ConfigDocument& doc);
 
 void ExportValues(HKEY key, const WString& section, ConfigDocument& doc) {
     for (DWORD index = 0;; ++index) {
@@ -58,40 +58,59 @@ void ExportValues(HKEY key, const WString& section, ConfigDocument& doc) {
     }
 }
 
-void ExportSubkeys(HKEY root, HKEY key, const WString& keyPath, ConfigDocument& doc) {
-    for (DWORD index = 0;; ++index) {
-        WCHAR name[kNameCapacity + 1];
-        DWORD nameLength = kNameCapacity;
-        if (g_wideCalls) {
-            if (RegEnumKeyExW(key, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) !=
-                ERROR_SUCCESS)
-                break;
-            name[nameLength < kNameCapacity ? nameLength : kNameCapacity] = 0;
-        } else {
-            char narrowName[kNameCapacity + 1];
-            if (RegEnumKeyExA(key, index, narrowName, &nameLength, nullptr, nullptr, nullptr,
-                              nullptr) != ERROR_SUCCESS)
-                break;
-            narrowName[nameLength < kNameCapacity ? nameLength : kNameCapacity] = 0;
-            ZVFromAnsi(name, narrowName);
-        }
-        WString child = keyPath;
-        child += WCHAR('\\');
-        child += name;
-        // A subkey that cannot be opened is simply missing from the file.
-        ExportKey(root, child, doc);
+// The index-th subkey's name, widened; false when the enumeration ends
+// (no more subkeys, or a name too long for the capacity).
+bool SubkeyName(HKEY key, DWORD index, WString* out) {
+    WCHAR name[kNameCapacity + 1];
+    DWORD nameLength = kNameCapacity;
+    if (g_wideCalls) {
+        if (RegEnumKeyExW(key, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            return false;
+        name[nameLength < kNameCapacity ? nameLength : kNameCapacity] = 0;
+    } else {
+        char narrowName[kNameCapacity + 1];
+        if (RegEnumKeyExA(key, index, narrowName, &nameLength, nullptr, nullptr, nullptr,
+                          nullptr) != ERROR_SUCCESS)
+            return false;
+        narrowName[nameLength < kNameCapacity ? nameLength : kNameCapacity] = 0;
+        ZVFromAnsi(name, narrowName);
     }
+    *out = name;
+    return true;
 }
 
+// A key below `base` (the root, or a parent key of the walk).
+LONG OpenForReading(HKEY base, const WString& path, HKEY* key) {
+    if (g_wideCalls) return RegOpenKeyExW(base, path.c_str(), 0, KEY_READ, key);
+    return RegOpenKeyExA(base, Narrow(path.c_str()).c_str(), 0, KEY_READ, key);
+}
+
+// A key's string values, unless its header would exceed the reader's line
+// limit: such a line would end the reading of the whole file there.
+void ExportSection(HKEY key, const WCHAR* rootText, const WString& keyPath, ConfigDocument& doc) {
+    if (ZVStrLenW(rootText) + keyPath.size() + 2 > ConfigDocument::kMaxLine) return;
+    WString section = rootText;
+    section += keyPath;
+    ExportValues(key, section, doc);
+}
+
+// One level of the walk: an open key, the length of its path, and the next
+// of its subkeys to visit.
+struct Level {
+    HKEY key;
+    size_t pathLength;
+    DWORD next;
+};
+
+// Depth first, each key's values before its subkeys, with a stack of open
+// keys instead of recursion, so that no depth of tree exhausts the stack.
+// A subkey is opened through its parent's handle (the same key as through
+// the root and its whole path, without walking the path again at every
+// level).  A subkey that cannot be opened is simply missing from the file.
 HRESULT ExportKey(HKEY root, const WString& keyPath, ConfigDocument& doc) {
     HKEY key = nullptr;
-    LONG status;
-    if (g_wideCalls) {
-        status = RegOpenKeyExW(root, keyPath.c_str(), 0, KEY_READ, &key);
-    } else {
-        status = RegOpenKeyExA(root, Narrow(keyPath.c_str()).c_str(), 0, KEY_READ, &key);
-    }
-    if (status != ERROR_SUCCESS) return E_FAIL;
+    if (OpenForReading(root, keyPath, &key) != ERROR_SUCCESS) return E_FAIL;
     // Only now is the root looked at: an unknown root with a missing path
     // fails as missing.
     const WCHAR* rootText = RootText(root);
@@ -99,13 +118,25 @@ HRESULT ExportKey(HKEY root, const WString& keyPath, ConfigDocument& doc) {
         RegCloseKey(key);
         return E_INVALIDARG;
     }
-    WString section = rootText;
-    section += keyPath;
-    // A header longer than the reader's line limit would end the reading of
-    // the whole file at this section; such a key's values stay out of it.
-    if (section.size() + 2 <= ConfigDocument::kMaxLine) ExportValues(key, section, doc);
-    ExportSubkeys(root, key, keyPath, doc);
-    RegCloseKey(key);
+    ExportSection(key, rootText, keyPath, doc);
+    WString path = keyPath;  // of the key at the top of the stack
+    std::vector<Level> levels(1, Level{key, path.size(), 0});
+    WString name;
+    while (!levels.empty()) {
+        Level& top = levels.back();
+        path.resize(top.pathLength);
+        if (!SubkeyName(top.key, top.next++, &name)) {
+            RegCloseKey(top.key);
+            levels.pop_back();
+            continue;
+        }
+        HKEY child = nullptr;
+        if (OpenForReading(top.key, name, &child) != ERROR_SUCCESS) continue;
+        path += WCHAR('\\');
+        path += name;
+        ExportSection(child, rootText, path, doc);
+        levels.push_back(Level{child, path.size(), 0});
+    }
     return S_OK;
 }
 
@@ -114,8 +145,9 @@ HRESULT ExportKey(HKEY root, const WString& keyPath, ConfigDocument& doc) {
 HRESULT ExportRegistryTree(HKEY root, const WCHAR* keyPath, const WCHAR* fileName,
                            bool batchSaves) {
     if (!keyPath || !fileName) return E_INVALIDARG;
-    // The file must be new; the test is a plain open for reading.
-    if (FILE* existing = OpenNarrow(Narrow(fileName), "r")) {
+    // The file must be new; the test is a plain open for reading (and a
+    // file that a save died replacing exists).
+    if (FILE* existing = OpenExisting(Narrow(fileName), "r")) {
         fclose(existing);
         return E_FAIL;
     }

@@ -99,8 +99,9 @@ int32_t ConfigDocument::Load(const WCHAR* fileName) {
     sections_.clear();
     savePending_ = false;
 
-    // Read as bytes on every platform: the line ends are handled above.
-    FILE* file = OpenNarrow(Narrow(fileName), "rb");
+    // Read as bytes on every platform: the line ends are handled above.  A
+    // file that a save died replacing is put back first.
+    FILE* file = OpenExisting(Narrow(fileName), "rb");
     if (!file) return 0;  // a missing file only names the document
 
     LineReader reader(file);

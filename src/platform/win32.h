@@ -117,6 +117,7 @@ typedef SYSTEMTIME* LPSYSTEMTIME;
 #define ERROR_NOT_SAME_DEVICE 17L
 #define ERROR_WRITE_FAULT 29L
 #define ERROR_GEN_FAILURE 31L
+#define ERROR_NO_MORE_FILES 18L
 #define ERROR_LOCK_VIOLATION 33L
 #define ERROR_NOT_SUPPORTED 50L
 #define ERROR_FILE_EXISTS 80L
@@ -149,6 +150,7 @@ typedef SYSTEMTIME* LPSYSTEMTIME;
 #define ERROR_KEY_DELETED 1018L
 #define ERROR_KEY_HAS_CHILDREN 1020L
 #define ERROR_CHILD_MUST_BE_VOLATILE 1021L
+#define ERROR_NO_SYSTEM_RESOURCES 1450L
 
 DWORD GetLastError(void);
 void SetLastError(DWORD error);
@@ -278,6 +280,35 @@ char* _fullpath(char* absolutePath, const char* relativePath, size_t maxLength);
 BOOL MoveFileA(LPCSTR existingFileName, LPCSTR newFileName);
 /* Only MOVEFILE_REPLACE_EXISTING is known.  The 9x family lacks the call. */
 BOOL MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags);
+
+/* ---- Listing a directory (files_find.cpp) ----------------------------- */
+
+#define MAX_PATH 260
+#define FILE_ATTRIBUTE_DIRECTORY 0x00000010
+#define FILE_ATTRIBUTE_NORMAL 0x00000080
+
+typedef struct _WIN32_FIND_DATAA {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD dwReserved0;
+    DWORD dwReserved1;
+    CHAR cFileName[MAX_PATH];
+    CHAR cAlternateFileName[14];
+} WIN32_FIND_DATAA, *LPWIN32_FIND_DATAA;
+
+/* The last component of the name may hold the wildcards "*" and "?". */
+HANDLE FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData);
+BOOL FindNextFileA(HANDLE find, LPWIN32_FIND_DATAA findData);
+BOOL FindClose(HANDLE find);
+
+/* ---- Other processes (process.cpp) ------------------------------------ */
+
+/* 0 when no process has that id (or it cannot be looked at). */
+DWORD GetProcessVersion(DWORD processId);
 
 /* ---- Runtime library file streams under narrow names (crt.cpp) -------- */
 

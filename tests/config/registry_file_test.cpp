@@ -1,10 +1,16 @@
 // Configuration files and the registry: ZVImportRegistryEntry with its undo
 // file, and ZVExportRegistryEntry.
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/mount.h>
+
 #include <algorithm>
+#include <thread>
 
 #include "config/config.h"
 #include "config_util.h"
 #include "frame/frame.h"
+#include "platform/posix/registry_store.h"
 
 using namespace cfgtest;
 namespace fs = std::filesystem;
@@ -48,6 +54,24 @@ class RegistryFile : public ::testing::Test {
 };
 using Import = RegistryFile;
 using Export = RegistryFile;
+
+// A registry file of its own for a test, on a memory file system if there
+// is one (so that rounds of writes are not all waiting for the disk), used
+// by this process and its children and removed however the test ends.
+struct OwnRegistry {
+    explicit OwnRegistry(const std::string& name)
+        : path((fs::exists("/dev/shm") ? "/dev/shm/" : fs::temp_directory_path().string() + "/") + name +
+               std::to_string(getpid()) + ".db") {
+        setenv("ZV_REGISTRY", path.c_str(), 1);
+        zvp::reg::ReopenForTesting();
+    }
+    ~OwnRegistry() {
+        setenv("ZV_REGISTRY", ":memory:", 1);
+        zvp::reg::ReopenForTesting();
+        for (const char* end : {"", "-wal", "-shm", "-gen"}) unlink((path + end).c_str());
+    }
+    const std::string path;
+};
 
 const char kDemo[] = "[ZV_HKEY_CONFIG\\Software\\Demo]\ndefault=on\nPath=C:\\Demo\n";
 
@@ -264,4 +288,111 @@ TEST_F(Export, BatchedAndWriteThroughExportsWriteTheSameFile) {
     ASSERT_EQ(ZVDeleteRegistryEntry(HKEY_LOCAL_MACHINE, u"Software\\B"), S_OK);
     EXPECT_EQ(ZVImportRegistryEntry(W(dir_.file("b")).c_str(), 0), S_OK);
     EXPECT_EQ(Sz(HKEY_LOCAL_MACHINE, "Software\\B", "") + Sz(HKEY_LOCAL_MACHINE, "Software\\B\\K5", "v29"), "topx");
+}
+
+// Lines that reach one registry value (the empty key and "default", a key
+// under both roots) are recorded each as the value stood just before its
+// own write, also when they fall into one batch of the undo file's saves.
+TEST_F(Import, EachRecordIsTheValueJustBeforeItsOwnWrite) {
+    ASSERT_TRUE(Set(HKEY_LOCAL_MACHINE, "Software\\P", "", "orig"));
+    ASSERT_TRUE(Set(HKEY_CLASSES_ROOT, "Zv.X", "k", "origK"));
+    // Batches of 1, 2, 4 lines: each pair meets in one.
+    EXPECT_EQ(Run("[ZV_HKEY_CLASSES\\Zv.A]\na=1\n\n[ZV_HKEY_CLASSES\\Zv.X]\nk=viaClasses\n\n"
+                  "[ZV_HKEY_CONFIG\\Software\\Classes\\Zv.X\\]\nK=viaConfig\n\n[ZV_HKEY_CONFIG\\Software\\P]\n=empty\ndefault=named\n",
+                  1),
+              S_OK);
+    EXPECT_EQ(Undo(), "[ZV_HKEY_CLASSES\\Zv.X]\nk=origK\n\n[ZV_HKEY_CONFIG\\Software\\Classes\\Zv.X\\]\nK=viaClasses\n\n"
+                      "[ZV_HKEY_CONFIG\\Software\\P]\n=orig\ndefault=empty\n\n");
+    EXPECT_EQ(Lm("Software\\P", "") + Sz(HKEY_CLASSES_ROOT, "Zv.X", "k"), "namedviaConfig");
+}
+
+// An import killed at any moment has every value it overwrote in the undo
+// file (saved before the write), on either family.
+TEST_F(Import, AKilledImportLeavesEveryOverwrittenValueInTheUndoFile) {
+    const OwnRegistry registry("zvtest-undo-");  // shared with the importing child
+    const int kValues = 600;
+    auto where = [](int i) { return "Software\\K" + std::to_string(i % 6); };
+    auto name = [](int i) { return "v" + std::to_string(i); };
+    for (int i = 0; i < kValues; ++i) ASSERT_TRUE(Set(HKEY_LOCAL_MACHINE, where(i), name(i).c_str(), "start"));
+    // Round 0 runs to the end and times a whole import (fork included); the
+    // others are killed at points spread over that time.
+    int partial = 0;
+    std::chrono::microseconds whole(0);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    for (int round = 0; round < 25 && (partial < 4 || round < 9) && std::chrono::steady_clock::now() < deadline; ++round) {
+        std::vector<std::string> before(kValues);
+        std::string text;
+        for (int i = 0; i < kValues; ++i) before[i] = Lm(where(i), name(i).c_str());
+        for (int k = 0; k < 6; ++k) {
+            text += "[ZV_HKEY_CONFIG\\Software\\K" + std::to_string(k) + "]\n";
+            for (int i = k; i < kValues; i += 6) text += name(i) + "=r" + std::to_string(round) + "\n";
+            text += "\n";
+        }
+        WriteBytes("in.cfg", text);
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) _exit(zv::ImportRegistryFile(u"./in.cfg", 1, true) == S_OK ? 0 : 1);
+        const auto started = std::chrono::steady_clock::now();
+        if (round > 0) {
+            std::this_thread::sleep_for(whole * (round % 8 * 2 + 1) / 16);
+            kill(child, SIGKILL);
+        }
+        waitpid(child, nullptr, 0);
+        if (round == 0) whole = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
+
+        zv::ConfigDocument undo;
+        undo.Load(u"./~/in.cfg");
+        int overwritten = 0;
+        for (int i = 0; i < kValues; ++i) {
+            if (Lm(where(i), name(i).c_str()) != "r" + std::to_string(round)) continue;
+            ++overwritten;
+            ZVWCHAR recorded[64] = {};
+            ASSERT_EQ(undo.GetValue(W("ZV_HKEY_CONFIG\\" + where(i)).c_str(), W(name(i)).c_str(), recorded), 0) << i;
+            ASSERT_EQ(zvtest::N(recorded), before[i]) << i;
+        }
+        partial += overwritten > 0 && overwritten < kValues;
+        printf("round %d: %d of %d values overwritten\n", round, overwritten, kValues);
+    }
+    EXPECT_GE(partial, 1) << "no kill landed inside an import";
+}
+
+// A registry file written before keys were limited to 512 levels may hold a
+// much deeper tree: the export walks it and the delete removes it (both
+// families) without recursion, so without running out of stack.
+TEST_F(Export, TreesDeeperThanTheStackAreWalkedAndDeleted) {
+    const OwnRegistry registry("zvtest-deep-");
+    ASSERT_TRUE(Set(HKEY_LOCAL_MACHINE, "Software\\Deep", "top", "1"));
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(registry.path.c_str(), &db), SQLITE_OK);
+    // 10,000 levels "k" below Software\Deep, a value at level 100.
+    const char* sql =
+        "WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c WHERE n < 10000)"
+        " INSERT INTO keys(id, parent, fold, name, flags) SELECT 1000000 + n,"
+        " CASE n WHEN 1 THEN (SELECT id FROM keys WHERE name = 'Deep') ELSE 999999 + n END, x'004B', 'k', 0 FROM c;"
+        "INSERT INTO vals(key, fold, name, seq, type, data) VALUES (1000100, x'0056', 'v', 1, 1, x'62000000');";
+    ASSERT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    sqlite3_close(db);
+    std::string level100 = "Software\\Deep";
+    for (int i = 0; i < 100; ++i) level100 += "\\k";
+    EXPECT_EQ(ExportTo(HKEY_LOCAL_MACHINE, "Software\\Deep", "deep.cfg"), S_OK);
+    EXPECT_EQ(text_, "[ZV_HKEY_CONFIG\\Software\\Deep]\ntop=1\n\n[ZV_HKEY_CONFIG\\" + level100 + "]\nv=b\n\n");
+    EXPECT_EQ(ZVDeleteRegistryEntry(HKEY_LOCAL_MACHINE, u"Software\\Deep"), S_OK);
+    EXPECT_EQ(Lm("Software\\Deep", "top"), "<missing>");
+}
+
+// An undo file that cannot be saved (a full disk) stops the import before
+// it overwrites a value whose old text is not on disk.
+TEST_F(Import, AnUndoFileThatCannotBeSavedStopsTheImport) {
+    if (geteuid() != 0 || mount("zvtest", "~", "tmpfs", 0, "size=8k,nr_inodes=8") != 0)
+        GTEST_SKIP() << "a full file system needs root (mount)";
+    WriteBytes("~/filler", std::string(8192, 'f'));
+    for (const char* name : {"a", "b", "c"}) ASSERT_TRUE(Set(HKEY_LOCAL_MACHINE, "Software\\Full", name, "old"));
+    EXPECT_EQ(Run("[ZV_HKEY_CONFIG\\Software\\Full]\na=new\nb=new\nc=new\n", 1), E_FAIL);
+    EXPECT_EQ(Lm("Software\\Full", "a") + Lm("Software\\Full", "b") + Lm("Software\\Full", "c"), "oldoldold");
+    EXPECT_EQ(FileCount("~"), 1);  // no undo file, no temporary file
+    // With room again, the same import goes through.
+    unlink("~/filler");
+    EXPECT_EQ(Run("[ZV_HKEY_CONFIG\\Software\\Full]\na=new\nb=new\nc=new\n", 1), S_OK);
+    EXPECT_EQ(Undo(), "[ZV_HKEY_CONFIG\\Software\\Full]\na=old\nb=old\nc=old\n\n");
+    umount("~");
 }

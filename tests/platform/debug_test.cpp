@@ -110,6 +110,20 @@ TEST(PlatformDebugOutput, ConcurrentWritersOfProcessesAndThreadsNeverTear) {
     alarm(0);
 }
 
+// A target that cannot be opened is said on stderr, once.
+TEST(PlatformDebugOutputDeathTest, ATargetThatCannotBeOpenedIsSaid) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    auto emit = [] {
+        SinkTo("/nonexistent/folder/log");
+        OutputDebugStringA("first");
+        OutputDebugStringW(u"second");
+        exit(0);
+    };
+    EXPECT_EXIT(emit(), testing::ExitedWithCode(0),
+                "^zv platform: ZV_DEBUG_OUTPUT=/nonexistent/folder/log cannot be opened \\(No such file or directory\\): "
+                "debug output goes nowhere\n$");
+}
+
 // The answers the library's assertion takes from the environment, and the
 // box without any, are checked there; here case, the kind of box, and the
 // terminal.

@@ -5,8 +5,10 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -150,4 +152,52 @@ TEST(PlatformFullPath, NarrowResultIsLatin1AndWideKeepsItsUnits) {
         EXPECT_EQ(std::u16string(wout), W(base.c_str()) + u"/\u20AC/g\xD800");
     }
     std::filesystem::current_path(saved);
+}
+
+// Listing a directory by a wildcard name: "*" and "?" in the last
+// component, every match once, directories marked, names up to the host's
+// longest; a missing directory or no match is an error, and a finished or
+// closed find handle is refused.
+TEST(PlatformFind, ListsTheMatchingNamesOfADirectory) {
+    zvtest::TempDir dir;
+    const std::string longest(255, 'l');
+    // Made under their ANSI (Latin-1) names, which reach the host as UTF-8.
+    for (std::string name : {"a.cfg", "a.cfg.1-2.zvtmp", "ab.cfg", "b.cfg", "\xE9t\xE9.cfg", longest.c_str()})
+        fclose(_fsopen((dir.path() + "/" + name).c_str(), "w", _SH_DENYNO));
+    std::filesystem::create_directory(dir.file("a.dir"));
+    auto list = [&](const std::string& pattern) {
+        std::vector<std::string> names;
+        WIN32_FIND_DATAA data;
+        HANDLE find = FindFirstFileA((dir.path() + "/" + pattern).c_str(), &data);
+        if (find == INVALID_HANDLE_VALUE) return std::vector<std::string>{std::to_string(GetLastError())};
+        do names.push_back(std::string(data.cFileName) + (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY ? "/" : ""));
+        while (FindNextFileA(find, &data));
+        EXPECT_EQ(DWORD(ERROR_NO_MORE_FILES), GetLastError());
+        EXPECT_FALSE(FindNextFileA(find, &data));
+        EXPECT_TRUE(FindClose(find));
+        EXPECT_FALSE(FindClose(find));
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    using Names = std::vector<std::string>;
+    EXPECT_EQ(list("a.*"), (Names{"a.cfg", "a.cfg.1-2.zvtmp", "a.dir/"}));
+    EXPECT_EQ(list("?.cfg"), (Names{"a.cfg", "b.cfg"}));
+    EXPECT_EQ(list("*t\xE9.cfg"), (Names{"\xE9t\xE9.cfg"}));
+    EXPECT_EQ(list("l*"), (Names{longest}));
+    EXPECT_EQ(list("*.zvtmp*"), (Names{"a.cfg.1-2.zvtmp"}));
+    EXPECT_EQ(list("nothing*"), (Names{"2"}));  // ERROR_FILE_NOT_FOUND
+    EXPECT_EQ(list("no/such/*"), (Names{"3"}));  // ERROR_PATH_NOT_FOUND
+    EXPECT_EQ(INVALID_HANDLE_VALUE, FindFirstFileA(nullptr, nullptr));
+}
+
+TEST(PlatformProcess, GetProcessVersionTellsWhetherAProcessExists) {
+    EXPECT_NE(0u, GetProcessVersion(0));
+    EXPECT_NE(0u, GetProcessVersion(GetCurrentProcessId()));
+    EXPECT_NE(0u, GetProcessVersion(1));  // another user's process exists too
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) _exit(0);
+    waitpid(child, nullptr, 0);
+    EXPECT_EQ(0u, GetProcessVersion(DWORD(child)));
+    EXPECT_EQ(0u, GetProcessVersion(0xFFFFFFFFu));
 }

@@ -2,6 +2,8 @@
 // handles and deletion.  The narrow forms run on both families; the wide
 // forms are checked where they exist and refused where they do not.
 
+#include <sqlite3.h>
+
 #include "registry_util.h"
 
 // Creates (or opens) a key and closes it again.
@@ -182,4 +184,63 @@ TEST(RegistryWide, WideFormsWorkOnNtAndAreRefusedOn9x) {
         EXPECT_EQ(want, status);
     EXPECT_EQ(want == ERROR_SUCCESS ? Strings{"x?"} : Strings{}, Names(key, true));
     EXPECT_EQ(std::u16string(want == ERROR_SUCCESS ? odd : u""), std::u16string(name));
+}
+
+// Keys lie at most 512 levels below HKEY_LOCAL_MACHINE (HKEY_CLASSES_ROOT is
+// two of them down); a path that would go deeper makes nothing.
+TEST(RegistryKeys, KeysLieAtMostFiveHundredTwelveLevelsDeep) {
+    std::string path = "Software";
+    for (int level = 2; level <= 512; ++level) path += "\\k";
+    std::string classes = path.substr(std::string("Software\\k\\k\\").size());  // 509 levels
+    EXPECT_EQ(ERROR_NO_SYSTEM_RESOURCES, Create(kMachine, (path + "\\k").c_str()));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, OpenKey(kMachine, "Software\\k"));
+    HKEY deepest = CreateKey(kMachine, path);
+    EXPECT_EQ(ERROR_NO_SYSTEM_RESOURCES, Create(deepest, "k"));
+    EXPECT_EQ(ERROR_SUCCESS, Create(HKEY_CLASSES_ROOT, (classes + "\\k").c_str()));
+    EXPECT_EQ(ERROR_NO_SYSTEM_RESOURCES, Create(HKEY_CLASSES_ROOT, (classes + "\\k\\k").c_str()));
+    EXPECT_EQ(ERROR_SUCCESS, SetString(deepest, "v", "bottom"));
+    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(deepest));
+    // The 9x family deletes the whole subtree at once.
+    if (zvtest::Family9x()) {
+        EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(kMachine, "Software\\k"));
+    }
+}
+
+// Enumerating by index 0, 1, 2, ... continues from where the handle's last
+// call stopped; asking again for the same index, going back, or any change
+// to the registry in between (through this process or another connection)
+// counts the index from the start again.
+TEST(RegistryKeys, EnumerationFollowsChangesBetweenCalls) {
+    zvtest::TempDir dir;
+    UseRegistry(dir.file("registry.db"));
+    HKEY key = CreateKey(kMachine, "Software\\Walk");
+    for (const char* name : {"a", "b", "c", "d"}) {
+        RegCloseKey(CreateKey(key, name));
+        ASSERT_EQ(ERROR_SUCCESS, SetString(key, name, name));
+    }
+    auto subkey = [&](DWORD index) {
+        char name[16];
+        DWORD length = sizeof(name);
+        LSTATUS status = RegEnumKeyExA(key, index, name, &length, 0, 0, 0, 0);
+        return status ? std::to_string(status) : std::string(name, length);
+    };
+    auto value = [&](DWORD index, DWORD length = 16) {
+        char name[16];
+        LSTATUS status = RegEnumValueA(key, index, name, &length, 0, 0, 0, 0);
+        return status ? std::to_string(status) : std::string(name, length);
+    };
+    EXPECT_EQ("a b b c a d 259", subkey(0) + " " + subkey(1) + " " + subkey(1) + " " + subkey(2) + " " +
+                                     subkey(0) + " " + subkey(3) + " " + subkey(4));
+    EXPECT_EQ("a b", subkey(0) + " " + subkey(1));
+    EXPECT_EQ("234 a b", value(0, 1) + " " + value(0) + " " + value(1));  // too small, then again
+    EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(key, "a"));
+    EXPECT_EQ("d", subkey(2));
+    sqlite3* other = nullptr;
+    ASSERT_EQ(SQLITE_OK, sqlite3_open(dir.file("registry.db").c_str(), &other));
+    ASSERT_EQ(SQLITE_OK, sqlite3_exec(other, "DELETE FROM vals WHERE name = 'a'; DELETE FROM keys WHERE name = 'b'",
+                                      nullptr, nullptr, nullptr));
+    sqlite3_close(other);
+    EXPECT_EQ("c d", value(1) + " " + value(2));
+    EXPECT_EQ("c d 259", subkey(0) + " " + subkey(1) + " " + subkey(2));
+    RegCloseKey(key);
 }

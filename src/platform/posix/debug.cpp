@@ -9,7 +9,10 @@
 // The message box cannot be drawn here.  Its answer comes from
 // ZV_ASSERT_ANSWER (abort, retry or ignore); without it, the user is asked
 // on the terminal when there is one; otherwise the box "cannot be shown"
-// and the call returns 0, as MessageBox does when it fails.
+// and the call returns 0, as MessageBox does when it fails.  A box that
+// cannot be shown writes its caption and text to stderr first, so that what
+// the program meant to say is not lost when it then ends; a value of
+// ZV_ASSERT_ANSWER that is none of the three is said there too.
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -43,21 +46,6 @@ DebugSink& Sink() {
 std::atomic<DebugOutputWatcher> g_outputWatcher{nullptr};
 std::atomic<MessageBoxWatcher> g_boxWatcher{nullptr};
 
-// With the sink's lock held.
-void ChooseSink(DebugSink& sink) {
-    if (sink.ownsFd) close(sink.fd);
-    sink.fd = -1;
-    sink.ownsFd = false;
-    const char* target = getenv("ZV_DEBUG_OUTPUT");
-    if (target && strcmp(target, "stderr") == 0) {
-        sink.fd = STDERR_FILENO;
-    } else if (target && *target) {
-        sink.fd = open(target, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-        sink.ownsFd = sink.fd >= 0;
-    }
-    sink.chosen = true;
-}
-
 // Writes all of it; only a short write (a signal, a full disk) takes more
 // than the one call.
 void WriteAll(int fd, const char* data, size_t length) {
@@ -70,6 +58,26 @@ void WriteAll(int fd, const char* data, size_t length) {
         data += written;
         length -= size_t(written);
     }
+}
+
+// With the sink's lock held.
+void ChooseSink(DebugSink& sink) {
+    if (sink.ownsFd) close(sink.fd);
+    sink.fd = -1;
+    sink.ownsFd = false;
+    const char* target = getenv("ZV_DEBUG_OUTPUT");
+    if (target && strcmp(target, "stderr") == 0) {
+        sink.fd = STDERR_FILENO;
+    } else if (target && *target) {
+        sink.fd = open(target, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+        sink.ownsFd = sink.fd >= 0;
+    }
+    if (target && *target && sink.fd < 0) {
+        std::string message = std::string("zv platform: ZV_DEBUG_OUTPUT=") + target +
+                              " cannot be opened (" + strerror(errno) + "): debug output goes nowhere\n";
+        WriteAll(STDERR_FILENO, message.data(), message.size());
+    }
+    sink.chosen = true;
 }
 
 void EmitDebugOutput(const std::string& text) {
@@ -117,6 +125,13 @@ int AskOnTerminal(const std::string& text, const std::string& caption) {
     return answer;
 }
 
+// The box that could not be shown, on stderr, before the caller acts on it.
+void ReportUnshownBox(const std::string& text, const std::string& caption, const std::string& why) {
+    std::string report = "\n" + caption + "\n\n" + text + "\n\n(zv platform: the message box cannot be shown: " +
+                         why + ")\n";
+    WriteAll(STDERR_FILENO, report.data(), report.size());
+}
+
 int ShowMessageBox(const std::u16string& text16, const std::u16string& caption16,
                    const std::string& text, const std::string& caption, UINT type, bool wide) {
     if (MessageBoxWatcher watcher = g_boxWatcher.load()) watcher(text16, caption16, type, wide);
@@ -130,11 +145,16 @@ int ShowMessageBox(const std::u16string& text16, const std::u16string& caption16
         if (strcasecmp(answer, "abort") == 0) return IDABORT;
         if (strcasecmp(answer, "retry") == 0) return IDRETRY;
         if (strcasecmp(answer, "ignore") == 0) return IDIGNORE;
+        ReportUnshownBox(text, caption, std::string("ZV_ASSERT_ANSWER=") + answer +
+                                            " is none of abort, retry and ignore");
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
     int result = AskOnTerminal(text, caption);
-    if (result == 0) SetLastError(ERROR_NOT_SUPPORTED);
+    if (result == 0) {
+        ReportUnshownBox(text, caption, "no ZV_ASSERT_ANSWER, and no terminal or no answer on it");
+        SetLastError(ERROR_NOT_SUPPORTED);
+    }
     return result;
 }
 

@@ -10,7 +10,7 @@
 
 namespace zvp {
 
-enum class ObjectKind : uint8_t { Event, Semaphore, Thread, Module, RegistryKey };
+enum class ObjectKind : uint8_t { Event, Semaphore, Thread, Module, RegistryKey, FileFind };
 
 // Every object that a handle can name.  The table holds shared ownership, so
 // an object stays alive while a call that looked it up is still using it,

@@ -44,11 +44,18 @@ class RegistryKey : public zvp::KernelObject {
         : KernelObject(zvp::ObjectKind::RegistryKey), id(id), access(access) {}
     const KeyId id;
     const DWORD access;
+    // Where this handle's enumerations stopped; the store reads and moves
+    // them under its lock.
+    zvp::reg::EnumCursor subkeys;
+    zvp::reg::EnumCursor values;
 };
 
 struct OpenedKey {
     KeyId id;
     DWORD access;
+    // The handle object, which keeps the cursors (null for the predefined
+    // keys, which enumerate from the start each time).
+    std::shared_ptr<RegistryKey> object;
 };
 
 // The predefined key a handle value stands for.  Windows reads only the
@@ -83,6 +90,7 @@ DWORD KeyOf(HKEY key, OpenedKey* opened) {
         if (!object) return ERROR_INVALID_HANDLE;
         opened->id = object->id;
         opened->access = object->access;
+        opened->object = std::move(object);
         return ERROR_SUCCESS;
     }
     // The predefined keys are open with all the access the store allows.
@@ -340,7 +348,8 @@ LSTATUS EnumKey(HKEY key, DWORD index, Char* name, LPDWORD nameLength, LPDWORD r
     DWORD error = KeyWith(key, KEY_ENUMERATE_SUB_KEYS, &opened);
     if (error != ERROR_SUCCESS) return LSTATUS(error);
     std::u16string found;
-    error = zvp::reg::EnumKey(opened.id, index, &found);
+    error = zvp::reg::EnumKey(opened.id, index, opened.object ? &opened.object->subkeys : nullptr,
+                              &found);
     if (error != ERROR_SUCCESS) return LSTATUS(error);
     // The capacity counts the terminator; the length returned does not.
     if (found.size() + 1 > *nameLength) return ERROR_MORE_DATA;
@@ -393,7 +402,9 @@ LSTATUS EnumValue(HKEY key, DWORD index, Char* valueName, LPDWORD valueNameLengt
     if (error != ERROR_SUCCESS) return LSTATUS(error);
     EnumeratedValue<Char> target = {valueName, valueNameLength,
                                     DataOut{type, data, dataSize, sizeof(Char) == 1}};
-    return LSTATUS(zvp::reg::EnumValue(opened.id, index, DeliverEnumerated<Char>, &target));
+    return LSTATUS(zvp::reg::EnumValue(opened.id, index,
+                                       opened.object ? &opened.object->values : nullptr,
+                                       DeliverEnumerated<Char>, &target));
 }
 
 LSTATUS DeleteKey(HKEY key, const char16_t* subKey, bool subtree) {

@@ -74,6 +74,11 @@ enum StatementId {
     kSetValue,
     kEnumKey,
     kEnumValue,
+    kEnumKeyAt,
+    kEnumKeyAfter,
+    kEnumValueAt,
+    kEnumValueAfter,
+    kKeyDepth,
     kStatementCount
 };
 
@@ -107,13 +112,31 @@ const char* const kStatementSql[kStatementCount] = {
     " ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data",
     "SELECT name, fold FROM keys WHERE parent = ?1"
     " UNION ALL SELECT name, fold FROM vol.keys WHERE parent = ?1 ORDER BY 2 LIMIT 1 OFFSET ?2",
-    "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY seq LIMIT 1 OFFSET ?2",
+    "SELECT name, type, data, seq FROM vals WHERE key = ?1 ORDER BY seq LIMIT 1 OFFSET ?2",
+    // The same rows found from a cursor: the remembered one or the next.
+    "SELECT name, fold FROM keys WHERE parent = ?1 AND fold >= ?2"
+    " UNION ALL SELECT name, fold FROM vol.keys WHERE parent = ?1 AND fold >= ?2"
+    " ORDER BY 2 LIMIT 1",
+    "SELECT name, fold FROM keys WHERE parent = ?1 AND fold > ?2"
+    " UNION ALL SELECT name, fold FROM vol.keys WHERE parent = ?1 AND fold > ?2"
+    " ORDER BY 2 LIMIT 1",
+    "SELECT name, type, data, seq FROM vals WHERE key = ?1 AND seq >= ?2 ORDER BY seq LIMIT 1",
+    "SELECT name, type, data, seq FROM vals WHERE key = ?1 AND seq > ?2 ORDER BY seq LIMIT 1",
+    // Levels between a key and its root (0 for a root), through both
+    // databases; bounded, in case a damaged file held a loop.
+    "WITH RECURSIVE up(id, n) AS (SELECT parent, 0 FROM keys WHERE id = ?1"
+    " UNION ALL SELECT parent, 0 FROM vol.keys WHERE id = ?1"
+    " UNION ALL SELECT keys.parent, up.n + 1 FROM keys JOIN up ON keys.id = up.id"
+    " WHERE up.n < 100000"
+    " UNION ALL SELECT v.parent, up.n + 1 FROM vol.keys AS v JOIN up ON v.id = up.id"
+    " WHERE up.n < 100000) SELECT max(n) FROM up",
 };
 
 // The statements on one key, which the volatile database has twins of.
 bool OnOneKey(int id) {
     return id == kKeyFlags || id == kInsertKey || id == kDeleteValues || id == kDeleteKey ||
-           id == kQueryValue || id == kSetValue || id == kEnumValue;
+           id == kQueryValue || id == kSetValue || id == kEnumValue || id == kEnumValueAt ||
+           id == kEnumValueAfter;
 }
 
 DWORD ErrorFromSqlite(int rc) {
@@ -206,10 +229,25 @@ DWORD MakeParentDirectories(const std::string& path) {
         std::string directory = path.substr(0, slash);
         if (mkdir(directory.c_str(), 0700) == 0 || errno == EEXIST) continue;
         int error = errno;
+        struct stat info;
+        if (stat(directory.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+            continue;  // read-only medium
         return error == EACCES || error == EPERM || error == EROFS ? DWORD(ERROR_ACCESS_DENIED)
                                                                    : DWORD(ERROR_CANTOPEN);
     }
     return ERROR_SUCCESS;
+}
+
+// SQLite could not make the log's shared-memory index (a read-only medium,
+// a directory closed to this process): the file can still be read as it
+// stands, unless a log beside it holds changes that reading it so would
+// miss.  Then nobody can be writing it either: a writer needs the index.
+bool NeedsSnapshot(int rc, const std::string& path) {
+    if (rc != SQLITE_READONLY_DIRECTORY && rc != SQLITE_READONLY_CANTINIT &&
+        (rc & 0xFF) != SQLITE_CANTOPEN)
+        return false;
+    struct stat info;
+    return stat((path + "-wal").c_str(), &info) != 0 || info.st_size == 0;
 }
 
 // A file name as an SQLite URI path.
@@ -476,8 +514,9 @@ class Store {
                   int lastFlags, KeyId* id, bool* created, bool volatileKeys = false);
     DWORD SetValue(KeyId key, NameRef name, DWORD type, const BYTE* data, size_t size);
     DWORD QueryValue(KeyId key, NameRef name, ValueVisitor visitor, void* context);
-    DWORD EnumKey(KeyId key, DWORD index, std::u16string* name);
-    DWORD EnumValue(KeyId key, DWORD index, ValueVisitor visitor, void* context);
+    DWORD EnumKey(KeyId key, DWORD index, EnumCursor* cursor, std::u16string* name);
+    DWORD EnumValue(KeyId key, DWORD index, EnumCursor* cursor, ValueVisitor visitor,
+                    void* context);
     DWORD DeleteKey(KeyId base, const NameRef* parts, size_t count, bool subtree);
 
   private:
@@ -494,6 +533,14 @@ class Store {
     }
     DWORD Walk(KeyId base, size_t count, size_t* found);
     DWORD KeyFlags(KeyId id, int* flags);
+    DWORD CheckDepth(KeyId base, size_t count);
+
+    // Enumeration cursors (EnumCursor): which statement finds the index-th
+    // row, and what to remember of the row found.
+    uint64_t DataVersion();
+    StatementId CursorStep(const EnumCursor* cursor, KeyId key, DWORD index, uint64_t version,
+                           StatementId fromStart, StatementId at, StatementId after) const;
+    void Remember(EnumCursor* cursor, KeyId key, DWORD index, uint64_t version) const;
 
     // The memory of key lookups (see DeletionCounter).
     void SyncCache() {
@@ -543,6 +590,7 @@ class Store {
     }
 
     sqlite3* db_ = nullptr;
+    uint64_t connection_ = 0;  // counts the connections opened, for cursors
     sqlite3_stmt* statements_[kStatementCount] = {};
     sqlite3_stmt* volatile_[kStatementCount] = {};
     bool readOnly_ = false;
@@ -600,9 +648,10 @@ DWORD Store::Open() {
         error = ErrorFromSqlite(rc);
     }
     if (error != ERROR_SUCCESS && snapshotInstead) {
-        // A read-only file in a directory where this process may create
-        // neither the shared-memory index nor the log: read the file as it
-        // stands, without locking (nobody can be writing it through a log).
+        // A file where this process may create neither the shared-memory
+        // index nor the log (a read-only medium, a directory closed to it):
+        // read the file as it stands, without locking (nobody can be writing
+        // it through a log), and refuse every write.
         db = nullptr;
         rc = sqlite3_open_v2(UriPath(path).append("?immutable=1").c_str(), &db,
                              SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX,
@@ -642,8 +691,8 @@ DWORD Store::Attach(sqlite3* db, const std::string& path, bool memory, bool* sna
     if (rc == SQLITE_OK) rc = QueryInt(db, "PRAGMA user_version", &version);
     if (rc == SQLITE_OK) rc = QueryInt(db, "SELECT count(*) FROM sqlite_master", &tables);
     if (!sqlite3_get_autocommit(db)) Exec(db, "COMMIT");
-    if (rc == SQLITE_READONLY_DIRECTORY || rc == SQLITE_READONLY_CANTINIT) {
-        *snapshotInstead = readOnly;
+    if (!memory && NeedsSnapshot(rc, path)) {
+        *snapshotInstead = true;
         sqlite3_close(db);
         return ErrorFromSqlite(rc);
     }
@@ -692,6 +741,7 @@ DWORD Store::Attach(sqlite3* db, const std::string& path, bool memory, bool* sna
     }
 
     db_ = db;
+    ++connection_;
     readOnly_ = readOnly;
     cache_.clear();
     return ERROR_SUCCESS;
@@ -837,6 +887,8 @@ DWORD Store::Resolve(KeyId base, const NameRef* parts, size_t count, bool create
         if (error == ERROR_SUCCESS && found < count && !volatileKeys &&
             IsVolatileKey(found ? chain_[found - 1] : base))
             error = ERROR_CHILD_MUST_BE_VOLATILE;
+        if (error == ERROR_SUCCESS)
+            error = CheckDepth(found ? chain_[found - 1] : base, count - found);
         for (size_t i = found; error == ERROR_SUCCESS && i < count; ++i) {
             // Every key made on the way is volatile when the last one is to be.
             Use use(On(kInsertKey, volatileKeys ? kVolatileBase : 0));
@@ -893,36 +945,94 @@ DWORD Store::QueryValue(KeyId key, NameRef name, ValueVisitor visitor, void* con
     return visitor(context, view);
 }
 
-DWORD Store::EnumKey(KeyId key, DWORD index, std::u16string* name) {
+// Creating `count` levels below `parent` must stay within kMaxKeyDepth.
+DWORD Store::CheckDepth(KeyId parent, size_t count) {
+    if (count == 0) return ERROR_SUCCESS;
+    Use use(statements_[kKeyDepth]);
+    sqlite3_bind_int64(use.get(), 1, parent);
+    int rc = use.Step();
+    if (rc != SQLITE_ROW) return ErrorFromSqlite(rc);
+    size_t depth = size_t(sqlite3_column_int64(use.get(), 0));
+    return depth + count > kMaxKeyDepth ? DWORD(ERROR_NO_SYSTEM_RESOURCES) : DWORD(ERROR_SUCCESS);
+}
+
+// Inside a read transaction: changes whenever anything was committed to the
+// file, by this connection or another, since the last time it was read.
+// Changes to either database, the file's and the volatile one, end a cursor.
+uint64_t Store::DataVersion() {
+    unsigned int file = 0, memory = 0;
+    sqlite3_file_control(db_, "main", SQLITE_FCNTL_DATA_VERSION, &file);
+    sqlite3_file_control(db_, "vol", SQLITE_FCNTL_DATA_VERSION, &memory);
+    return uint64_t(file) << 32 | memory;
+}
+
+StatementId Store::CursorStep(const EnumCursor* cursor, KeyId key, DWORD index, uint64_t version,
+                              StatementId fromStart, StatementId at, StatementId after) const {
+    if (!cursor || cursor->connection != connection_ || cursor->version != version ||
+        cursor->key != key)
+        return fromStart;
+    if (index == cursor->index) return at;
+    if (uint64_t(index) == uint64_t(cursor->index) + 1) return after;
+    return fromStart;
+}
+
+void Store::Remember(EnumCursor* cursor, KeyId key, DWORD index, uint64_t version) const {
+    if (!cursor) return;
+    cursor->connection = connection_;
+    cursor->version = version;
+    cursor->key = key;
+    cursor->index = index;
+}
+
+DWORD Store::EnumKey(KeyId key, DWORD index, EnumCursor* cursor, std::u16string* name) {
     Transaction transaction(*this);
     DWORD error = transaction.Begin(false);
     int flags;
     if (error == ERROR_SUCCESS) error = KeyFlags(key, &flags);
     if (error != ERROR_SUCCESS) return error;
+    const uint64_t version = DataVersion();
+    std::string fold;  // the row's, for the cursor (its old one is bound)
     {
-        Use use(statements_[kEnumKey]);
+        StatementId step =
+            CursorStep(cursor, key, index, version, kEnumKey, kEnumKeyAt, kEnumKeyAfter);
+        Use use(statements_[step]);
         sqlite3_bind_int64(use.get(), 1, key);
-        sqlite3_bind_int64(use.get(), 2, index);
+        if (step == kEnumKey)
+            sqlite3_bind_int64(use.get(), 2, index);
+        else
+            sqlite3_bind_blob(use.get(), 2, cursor->fold.data(), int(cursor->fold.size()),
+                              SQLITE_STATIC);
         int rc = use.Step();
         if (rc == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
         if (rc != SQLITE_ROW) return ErrorFromSqlite(rc);
         const void* text = sqlite3_column_text16(use.get(), 0);
         size_t bytes = size_t(sqlite3_column_bytes16(use.get(), 0));
         name->assign(static_cast<const char16_t*>(text), bytes / 2);
+        if (cursor)
+            fold.assign(static_cast<const char*>(sqlite3_column_blob(use.get(), 1)),
+                        size_t(sqlite3_column_bytes(use.get(), 1)));
+    }
+    if (cursor) {
+        cursor->fold.swap(fold);
+        Remember(cursor, key, index, version);
     }
     return transaction.Commit();
 }
 
-DWORD Store::EnumValue(KeyId key, DWORD index, ValueVisitor visitor, void* context) {
+DWORD Store::EnumValue(KeyId key, DWORD index, EnumCursor* cursor, ValueVisitor visitor,
+                       void* context) {
     Transaction transaction(*this);
     DWORD error = transaction.Begin(false);
     int flags;
     if (error == ERROR_SUCCESS) error = KeyFlags(key, &flags);
     if (error != ERROR_SUCCESS) return error;
     {
-        Use use(On(kEnumValue, key));
+        const uint64_t version = DataVersion();
+        StatementId step =
+            CursorStep(cursor, key, index, version, kEnumValue, kEnumValueAt, kEnumValueAfter);
+        Use use(On(step, key));
         sqlite3_bind_int64(use.get(), 1, key);
-        sqlite3_bind_int64(use.get(), 2, index);
+        sqlite3_bind_int64(use.get(), 2, step == kEnumValue ? int64_t(index) : cursor->seq);
         int rc = use.Step();
         if (rc == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
         if (rc != SQLITE_ROW) return ErrorFromSqlite(rc);
@@ -933,6 +1043,10 @@ DWORD Store::EnumValue(KeyId key, DWORD index, ValueVisitor visitor, void* conte
         view.type = DWORD(sqlite3_column_int64(use.get(), 1));
         view.data = static_cast<const BYTE*>(sqlite3_column_blob(use.get(), 2));
         view.size = size_t(sqlite3_column_bytes(use.get(), 2));
+        if (cursor) {
+            cursor->seq = sqlite3_column_int64(use.get(), 3);
+            Remember(cursor, key, index, version);
+        }
         error = visitor(context, view);
     }
     DWORD commit = transaction.Commit();
@@ -998,10 +1112,20 @@ void UnlockInChild() {
     TheStore().lock.unlock();
 }
 
+// At exit another thread may still be inside a call, or be suspended or
+// killed there, holding the lock for good.  Wait a while, then leave the
+// connection as it is: the file is consistent at every commit, and the next
+// process to open it recovers the log.
+constexpr int kExitWaitMilliseconds = 1000;
+
 void CloseAtExit() {
     Store& store = TheStore();
-    std::lock_guard<std::mutex> guard(store.lock);
-    store.CloseAtExit();
+    std::unique_lock<std::mutex> guard(store.lock, std::try_to_lock);
+    for (int waited = 0; !guard.owns_lock() && waited < kExitWaitMilliseconds; ++waited) {
+        usleep(1000);
+        guard.try_lock();
+    }
+    if (guard.owns_lock()) store.CloseAtExit();
 }
 
 Store& TheStore() {
@@ -1071,18 +1195,18 @@ DWORD QueryValue(KeyId key, NameRef name, ValueVisitor visitor, void* context) {
     return error != ERROR_SUCCESS ? error : store.QueryValue(key, name, visitor, context);
 }
 
-DWORD EnumKey(KeyId key, DWORD index, std::u16string* name) {
+DWORD EnumKey(KeyId key, DWORD index, EnumCursor* cursor, std::u16string* name) {
     Store& store = TheStore();
     std::lock_guard<std::mutex> guard(store.lock);
     DWORD error = store.Ready();
-    return error != ERROR_SUCCESS ? error : store.EnumKey(key, index, name);
+    return error != ERROR_SUCCESS ? error : store.EnumKey(key, index, cursor, name);
 }
 
-DWORD EnumValue(KeyId key, DWORD index, ValueVisitor visitor, void* context) {
+DWORD EnumValue(KeyId key, DWORD index, EnumCursor* cursor, ValueVisitor visitor, void* context) {
     Store& store = TheStore();
     std::lock_guard<std::mutex> guard(store.lock);
     DWORD error = store.Ready();
-    return error != ERROR_SUCCESS ? error : store.EnumValue(key, index, visitor, context);
+    return error != ERROR_SUCCESS ? error : store.EnumValue(key, index, cursor, visitor, context);
 }
 
 DWORD DeleteKey(KeyId base, const NameRef* parts, size_t count, bool subtree) {
@@ -1102,6 +1226,13 @@ void ReopenForTesting() {
     Store& store = TheStore();
     std::lock_guard<std::mutex> guard(store.lock);
     store.Reopen();
+}
+
+bool InsideACallForTesting() {
+    Store& store = TheStore();
+    if (!store.lock.try_lock()) return true;
+    store.lock.unlock();
+    return false;
 }
 
 std::string StorePathForTesting() {

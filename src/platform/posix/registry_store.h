@@ -69,10 +69,28 @@ DWORD SetValue(KeyId key, NameRef name, DWORD type, const BYTE* data, size_t siz
 // and returns what the visitor returns.
 DWORD QueryValue(KeyId key, NameRef name, ValueVisitor visitor, void* context);
 
+// Where the last enumeration through one handle stopped, so that asking for
+// the same or the next index costs one index step instead of a scan from
+// the start.  It holds only while the database is unchanged (the data
+// version and the connection it was read on); otherwise the index is
+// counted from the start again.  Used under the store's lock only.
+struct EnumCursor {
+    uint64_t connection = 0;  // 0: nothing remembered
+    uint64_t version = 0;  // both databases' data versions
+    KeyId key = 0;
+    DWORD index = 0;
+    std::string fold;  // subkeys: the fold of the index-th name
+    int64_t seq = 0;   // values: the seq of the index-th value
+};
+
 // The index-th subkey in case-insensitive name order, or the index-th value
-// in creation order; ERROR_NO_MORE_ITEMS past the end.
-DWORD EnumKey(KeyId key, DWORD index, std::u16string* name);
-DWORD EnumValue(KeyId key, DWORD index, ValueVisitor visitor, void* context);
+// in creation order; ERROR_NO_MORE_ITEMS past the end.  cursor may be null.
+DWORD EnumKey(KeyId key, DWORD index, EnumCursor* cursor, std::u16string* name);
+DWORD EnumValue(KeyId key, DWORD index, EnumCursor* cursor, ValueVisitor visitor, void* context);
+
+// How many levels a key may lie below HKEY_LOCAL_MACHINE or HKEY_USERS, as
+// on Windows; creating a deeper one fails with ERROR_NO_SYSTEM_RESOURCES.
+constexpr size_t kMaxKeyDepth = 512;
 
 // Deletes base\parts...: with subtree, with everything below it; without,
 // only a key that has no subkeys (else ERROR_ACCESS_DENIED).  The roots of
@@ -82,6 +100,9 @@ DWORD DeleteKey(KeyId base, const NameRef* parts, size_t count, bool subtree);
 // For tests: how long a call waits for another process's lock, in
 // milliseconds (10 seconds unless changed).
 void SetBusyTimeoutForTesting(int milliseconds);
+
+// For tests: whether a thread is inside a call of the store right now.
+bool InsideACallForTesting();
 
 // For tests: the file that the store uses, as it resolves it now.
 std::string StorePathForTesting();

@@ -1,7 +1,9 @@
 // system.cpp - version and system information of the emulated machine.
 #include <sched.h>
 #include <stdlib.h>
+#include <stdio.h>
 #include <string.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include "platform/posix/handles.h"
@@ -13,7 +15,12 @@ bool IsFamily9x() {
     // life of the process, and this sits on the path of every wide call.
     static const bool family9x = [] {
         const char* value = getenv("ZV_EMULATE_FAMILY");
-        return value && strcmp(value, "9x") == 0;
+        if (!value || !*value || strcasecmp(value, "nt") == 0) return false;
+        if (strcmp(value, "9x") == 0) return true;
+        // A misspelt family must not pass for the NT family unnoticed.
+        fprintf(stderr, "zv platform: ZV_EMULATE_FAMILY=%s is neither 9x nor nt: the machine is of the NT family\n",
+                value);
+        return false;
     }();
     return family9x;
 }

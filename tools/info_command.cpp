@@ -1,0 +1,98 @@
+// info_command.cpp - `zv info`: the library, the platform, and the state of
+// the registry: where it is, whether it takes writes, and whether every key
+// and value in it can be read.
+#include <stdio.h>
+
+#include "tools/cli.h"
+#include "tools/host.h"
+#include "tools/registry_view.h"
+
+namespace zvtool {
+namespace {
+
+struct Walk {
+    unsigned long keys = 0, values = 0;
+    LONG error = ERROR_SUCCESS;  // the first failure met
+    std::string where;
+};
+
+// Opens, enumerates and reads everything below `key`, recording the first
+// failure.
+void WalkAll(HKEY key, const std::string& path, Walk* walk) {
+    ++walk->keys;
+    LONG ended;
+    walk->values += Values(key, &ended).size();
+    if (ended != ERROR_NO_MORE_ITEMS && walk->error == ERROR_SUCCESS) {
+        walk->error = ended;
+        walk->where = "the values of " + path;
+    }
+    const std::vector<WString> names = Subkeys(key, &ended);
+    if (ended != ERROR_NO_MORE_ITEMS && walk->error == ERROR_SUCCESS) {
+        walk->error = ended;
+        walk->where = "the subkeys of " + path;
+    }
+    for (const WString& name : names) {
+        HKEY child;
+        const std::string childPath = path + "\\" + Utf8(name);
+        LONG error = OpenKey(key, name, KEY_READ, &child);
+        if (error != ERROR_SUCCESS) {
+            if (walk->error == ERROR_SUCCESS) {
+                walk->error = error;
+                walk->where = childPath;
+            }
+            continue;
+        }
+        WalkAll(child, childPath, walk);
+        RegCloseKey(child);
+    }
+}
+
+}  // namespace
+
+int InfoCommand(const Args& args) {
+    if (!args.empty()) return UsageError("info takes no arguments");
+    printf("library:     ZV %s, %s, %s, byte order %d\n", Utf8(ZVCompilerTypeString()).c_str(),
+           Utf8(ZVHardwareTypeString()).c_str(), Utf8(ZVPlatformTypeString()).c_str(), ZVHWEndian());
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    printf("platform:    %s family, wide calls %s, %u processors\n", WideCalls() ? "NT" : "9x",
+           WideCalls() ? "on" : "off", unsigned(system.dwNumberOfProcessors));
+    const std::string location = RegistryLocation();
+    printf("registry:    %s\n", location.c_str());
+
+    const LONG probe = ProbeWrite();
+    printf("  writes:    %s\n", probe == ERROR_SUCCESS         ? "accepted (a probe key was made and removed)"
+                                : probe == ERROR_ACCESS_DENIED ? "refused: the registry is read-only"
+                                                               : "failing");
+    // HKEY_CLASSES_ROOT is a view of HKEY_LOCAL_MACHINE\Software\Classes.
+    Walk walk;
+    const struct {
+        HKEY root;
+        const char* name;
+    } roots[] = {{HKEY_LOCAL_MACHINE, "HKLM"}, {HKEY_CURRENT_USER, "HKCU"}, {HKEY_USERS, "HKU"}};
+    for (const auto& root : roots) {
+        HKEY key;
+        LONG error = OpenKey(root.root, WString(), KEY_READ, &key);
+        if (error == ERROR_FILE_NOT_FOUND) continue;  // a user part not made yet
+        if (error != ERROR_SUCCESS) {
+            if (walk.error == ERROR_SUCCESS) walk = Walk{walk.keys, walk.values, error, root.name};
+            continue;
+        }
+        WalkAll(key, root.name, &walk);
+        RegCloseKey(key);
+    }
+    printf("  integrity: every key and value below HKLM, HKCU and HKU opened and read: %lu keys, %lu values, %s\n",
+           walk.keys, walk.values, walk.error == ERROR_SUCCESS ? "all readable" : "FAILED");
+    if (walk.error != ERROR_SUCCESS) {
+        std::string cause = RegistryCause(walk.error);
+        return FailWin32((cause.empty() ? "registry cannot be read: " + location : cause) + " (at " + walk.where + ")",
+                         walk.error);
+    }
+    if (probe != ERROR_SUCCESS && probe != ERROR_ACCESS_DENIED) {
+        std::string cause = RegistryCause(probe);
+        return FailWin32(cause.empty() ? "registry refuses writes: " + location : cause, probe);
+    }
+    return kExitOk;
+}
+
+}  // namespace zvtool
