@@ -51,6 +51,8 @@
 #if defined(_WIN32)
 #if defined(ZV_BUILDING_LIBRARY)
 #define ZV_API __declspec(dllexport)
+#elif defined(ZV_STATIC) /* linked with the static form of the library */
+#define ZV_API
 #else
 #define ZV_API __declspec(dllimport)
 #endif

@@ -22,8 +22,15 @@
 #include <objbase.h>
 #include <unknwn.h>
 
+#if defined(ZV_WCHAR_IS_CHAR16) && defined(__cplusplus)
+/* C++ sources shared with other platforms may keep their text in char16_t
+ * (u"" literals): the same 16-bit unit, so the same C interface. */
+typedef char16_t ZVWCHAR;
+#define ZV_W(text) u##text
+#else
 typedef wchar_t ZVWCHAR;
 #define ZV_W(text) L##text
+#endif
 #define ZV_STDCALL __stdcall
 
 #else /* !_WIN32 */

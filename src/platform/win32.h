@@ -13,10 +13,15 @@
 #include "zv_platform.h"
 
 /* An export under a second name that is the same function at the same
- * address.  On Windows the module definition file (src/zv.def) maps the
- * second name onto the first, so the declaration only names it. */
-#if defined(_WIN32)
+ * address.  In zv.dll the module definition file (src/zv.def) maps the
+ * second name onto the first; GCC also defines the name itself, which the
+ * static form of the library needs (a compiler without aliases only names
+ * it). */
+#if defined(_WIN32) && !defined(__GNUC__)
 #define ZV_ALIAS_OF(target)
+#elif defined(_WIN32)
+/* The target's attributes too (nothrow is inferred for small functions). */
+#define ZV_ALIAS_OF(target) __attribute__((alias(#target), copy(target)))
 #else
 #define ZV_ALIAS_OF(target) __attribute__((alias(#target)))
 #endif

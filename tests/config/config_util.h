@@ -3,8 +3,10 @@
 #define ZV_TESTS_CONFIG_UTIL_H
 
 #include <gtest/gtest.h>
+#if !defined(_WIN32)
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <filesystem>
 #include <fstream>
@@ -67,6 +69,7 @@ inline std::string Sz(HKEY root, const std::string& path, const char* name) {
     return status != ERROR_SUCCESS ? "<missing>" : type == REG_SZ ? buffer : "<type " + std::to_string(type) + ">";
 }
 
+#if !defined(_WIN32)  // users and groups of POSIX
 // Runs body where file permissions are enforced.  As root (who may write
 // anything) it runs in a child process that has become the unprivileged
 // user 65534 and owns dir; the child's failures fail the calling test.
@@ -86,6 +89,7 @@ inline void RunWithPermissions(const zvtest::TempDir& dir, const std::function<v
     waitpid(child, &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
 }
+#endif
 
 }  // namespace cfgtest
 

@@ -36,7 +36,8 @@ TEST(HandleTable, LooksUpOnlyLiveHandlesOfTheRightKind) {
     EXPECT_FAILS(zvp::LookupHandle(event, zvp::ObjectKind::Module), ERROR_INVALID_HANDLE);
 
     // Values that were never handed out are rejected, never dereferenced.
-    for (uintptr_t bogus : {uintptr_t(0), uintptr_t(3), uintptr_t(0x12345678), ~uintptr_t(0), uintptr_t(1) << 40}) {
+    const uintptr_t high = uintptr_t(1) << (sizeof(uintptr_t) == 8 ? 40 : 24);
+    for (uintptr_t bogus : {uintptr_t(0), uintptr_t(3), uintptr_t(0x12345678), ~uintptr_t(0), high}) {
         EXPECT_FAILS(zvp::LookupHandle(reinterpret_cast<HANDLE>(bogus), zvp::ObjectKind::Event), ERROR_INVALID_HANDLE);
         EXPECT_EQ(zvp::RemoveHandle(reinterpret_cast<HANDLE>(bogus)), nullptr);
     }

@@ -48,8 +48,14 @@ class Child {
     void Kill(int signal);
 
   private:
+#if defined(_WIN32)
+    void* process_ = nullptr;
+    void* readPipe_ = nullptr;
+    int exitCode_ = -1;
+#else
     pid_t pid_ = -1;
     int readFd_ = -1;
+#endif
     std::string pending_;
     bool reaped_ = false;
     int status_ = -1;

@@ -1,9 +1,15 @@
 // The test programs' main: every test process sees a private registry and a
 // home of its own, so no test can touch the user's real registry or home.
+// On Windows the tests run in a scratch Wine prefix made for the run, and a
+// crash ends the process at once instead of calling a debugger.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <string.h>
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <sys/stat.h>
+#endif
 
 // Heap exhaustion is tested: the sanitizers' allocators must answer null.
 extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1"; }
@@ -11,6 +17,13 @@ extern "C" const char* __tsan_default_options() {
     return "allocator_may_return_null=1 halt_on_error=1 second_deadlock_stack=1";
 }
 
+#if defined(_WIN32)
+int main(int argc, char** argv) {
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
+#else
 int main(int argc, char** argv) {
     bool deathTestChild = false;
     for (int i = 1; i < argc; ++i)
@@ -30,3 +43,4 @@ int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
+#endif

@@ -3,6 +3,7 @@
 #define ZV_TEST_SUPPORT_H
 
 #include <stdint.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -34,9 +35,23 @@ inline std::string N(const ZVWCHAR* text) {
 // with its contents when the object goes.
 class TempDir {
   public:
+#if defined(_WIN32)
+    TempDir() {
+        static unsigned serial;
+        std::error_code failed;
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            char name[64];
+            snprintf(name, sizeof name, "zvtest-%lu-%u", GetCurrentProcessId(), serial++);
+            path_ = (std::filesystem::temp_directory_path() / name).string();
+            if (std::filesystem::create_directory(path_, failed)) return;
+        }
+        abort();
+    }
+#else
     TempDir() : path_((std::filesystem::temp_directory_path() / "zvtest-XXXXXX").string()) {
         if (!mkdtemp(&path_[0])) abort();
     }
+#endif
     ~TempDir() {
         std::error_code ignored;
         std::filesystem::remove_all(path_, ignored);
@@ -50,10 +65,14 @@ class TempDir {
     std::string path_;
 };
 
-// True when the emulated machine is of the 9x family.
+// True when the (emulated) machine is of the 9x family.
 inline bool Family9x() {
+#if defined(_WIN32)
+    return (GetVersion() & 0x80000000u) != 0;
+#else
     const char* family = getenv("ZV_EMULATE_FAMILY");
     return family && strcmp(family, "9x") == 0;
+#endif
 }
 
 // The settings of the wide-call switch this family has: narrow always,

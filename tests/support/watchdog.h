@@ -7,13 +7,42 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <thread>
 
 namespace zvtest {
 
+#if defined(_WIN32)
+// Windows: a timer of the process's timer queue; a nested watchdog's timer
+// runs beside the outer one.
+class Watchdog {
+  public:
+    explicit Watchdog(int seconds, const char* what = "test") {
+        snprintf(message_, sizeof message_, "watchdog: %s did not finish within %d s\n", what, seconds);
+        if (!CreateTimerQueueTimer(&timer_, nullptr, Fire, message_, DWORD(seconds) * 1000, 0,
+                                   WT_EXECUTEONLYONCE))
+            abort();
+    }
+    ~Watchdog() { DeleteTimerQueueTimer(nullptr, timer_, INVALID_HANDLE_VALUE); }
+    Watchdog(const Watchdog&) = delete;
+    Watchdog& operator=(const Watchdog&) = delete;
+
+  private:
+    static void CALLBACK Fire(void* message, BOOLEAN) {
+        fputs(static_cast<const char*>(message), stderr);
+        fflush(stderr);
+        abort();
+    }
+    char message_[160];
+    HANDLE timer_ = nullptr;
+};
+#else
 // Holds the process's alarm while it lives: when the alarm goes off, the
 // process says what did not finish and aborts.  A nested watchdog gives the
 // alarm back to the one around it.
@@ -35,6 +64,7 @@ class Watchdog {
     static inline char message_[160];
     unsigned outer_;
 };
+#endif
 
 // Polls `condition` until it holds or `seconds` pass; returns whether it held.
 template <class Condition>
