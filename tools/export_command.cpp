@@ -29,7 +29,7 @@ std::string Shown(const WString& text) { return Utf8(text.size() > 60 ? text.sub
 
 // The string values of the key and every key below it, depth first, each
 // key's values in the registry's order, as the export walks them.
-void WalkKey(HKEY root, const WString& path, std::vector<Wanted>* wanted) {
+void WalkKey(HKEY root, const WString& path, int depth, std::vector<Wanted>* wanted) {
     HKEY key;
     if (OpenKey(root, path, KEY_READ, &key) != ERROR_SUCCESS) return;
     const WString section = Wide(RootText(root)) + path;
@@ -47,7 +47,8 @@ void WalkKey(HKEY root, const WString& path, std::vector<Wanted>* wanted) {
         if (value.type != REG_SZ) continue;
         wanted->push_back({LowBytes(section), value.name.empty() ? "default" : LowBytes(value.name), value.text, why});
     }
-    for (const WString& name : Subkeys(key)) WalkKey(root, path + ZVWCHAR('\\') + name, wanted);
+    if (depth < kDeepestWalk)
+        for (const WString& name : Subkeys(key)) WalkKey(root, path + ZVWCHAR('\\') + name, depth + 1, wanted);
     RegCloseKey(key);
 }
 
@@ -80,7 +81,7 @@ std::string Loss(const Wanted& wanted, const std::vector<Wanted>& all, const Fil
 // carry and returns their number.
 int CheckFile(const std::string& file, const KeyName& key) {
     std::vector<Wanted> wanted;
-    WalkKey(key.root, key.path, &wanted);
+    WalkKey(key.root, key.path, 0, &wanted);
     const ConfigText text = ReadConfigText(file);
     int lost = 0;
     for (const Wanted& entry : wanted) {

@@ -18,7 +18,7 @@ struct Walk {
 
 // Opens, enumerates and reads everything below `key`, recording the first
 // failure.
-void WalkAll(HKEY key, const std::string& path, Walk* walk) {
+void WalkAll(HKEY key, const std::string& path, int depth, Walk* walk) {
     ++walk->keys;
     LONG ended;
     walk->values += Values(key, &ended).size();
@@ -31,6 +31,13 @@ void WalkAll(HKEY key, const std::string& path, Walk* walk) {
         walk->error = ended;
         walk->where = "the subkeys of " + path;
     }
+    if (depth == kDeepestWalk && !names.empty()) {
+        if (walk->error == ERROR_SUCCESS) {
+            walk->error = ERROR_NO_SYSTEM_RESOURCES;
+            walk->where = "the subkeys of " + path + ", deeper than " + std::to_string(kDeepestWalk) + " levels";
+        }
+        return;
+    }
     for (const WString& name : names) {
         HKEY child;
         const std::string childPath = path + "\\" + Utf8(name);
@@ -42,7 +49,7 @@ void WalkAll(HKEY key, const std::string& path, Walk* walk) {
             }
             continue;
         }
-        WalkAll(child, childPath, walk);
+        WalkAll(child, childPath, depth + 1, walk);
         RegCloseKey(child);
     }
 }
@@ -79,7 +86,7 @@ int InfoCommand(const Args& args) {
             continue;
         }
         Walk below;
-        WalkAll(key, root.name, &below);
+        WalkAll(key, root.name, 0, &below);
         RegCloseKey(key);
         // The predefined key opens even where its key was never made (the
         // user part of a registry this user may only read): nothing below.

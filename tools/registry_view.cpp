@@ -203,7 +203,7 @@ const char kThrough[] = "\xE2\x94\x82  ";            // "│  "
 // Longer texts are cut in the drawing, with their length.
 const size_t kShownUnits = 256;
 
-void Draw(HKEY key, const std::string& indent, std::string* out) {
+void Draw(HKEY key, const std::string& indent, int depth, std::string* out) {
     std::vector<Value> values = Values(key);
     std::vector<WString> subkeys = Subkeys(key);
     size_t total = values.size() + subkeys.size(), drawn = 0;
@@ -222,8 +222,10 @@ void Draw(HKEY key, const std::string& indent, std::string* out) {
         bool last = ++drawn == total;
         *out += indent + (last ? kLast : kBranch) + Utf8(name) + "\\\n";
         HKEY child;
-        if (OpenKey(key, name, KEY_READ, &child) == ERROR_SUCCESS) {
-            Draw(child, indent + (last ? "   " : kThrough), out);
+        if (depth == kDeepestWalk) {
+            *out += indent + (last ? "   " : kThrough) + kLast + "(not opened: deeper than " + std::to_string(kDeepestWalk) + " levels)\n";
+        } else if (OpenKey(key, name, KEY_READ, &child) == ERROR_SUCCESS) {
+            Draw(child, indent + (last ? "   " : kThrough), depth + 1, out);
             RegCloseKey(child);
         }
     }
@@ -236,7 +238,7 @@ LONG DrawTree(const KeyName& key, const std::string& title, std::string* drawing
     LONG error = OpenKey(key.root, key.path, KEY_READ, &opened);
     if (error != ERROR_SUCCESS) return error;
     *drawing = title + "\n";
-    Draw(opened, "", drawing);
+    Draw(opened, "", 0, drawing);
     RegCloseKey(opened);
     return ERROR_SUCCESS;
 }

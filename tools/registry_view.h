@@ -51,6 +51,11 @@ std::string KeyCause(const KeyName& key, REGSAM access, LONG* error);
 
 bool IsText(DWORD type);
 
+// The tool's walks go no deeper below the key they start from than the
+// registry lets keys be made (Windows' limit): the stack stays bounded even
+// for a file written before the registry kept to it.
+constexpr int kDeepestWalk = 512;
+
 // The subtree below a key, one line per key and value.
 LONG DrawTree(const KeyName& key, const std::string& title, std::string* drawing);
 
