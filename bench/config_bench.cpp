@@ -15,7 +15,7 @@
 // handle remembers where its walk stood (1,000 values only).
 //
 //   config_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
-//   config_bench --benchmark_filter='TreeOneKey/|ExportOneKey' --benchmark_repetitions=9 \
+//   config_bench --benchmark_filter='TreeOneKey/|ExportOneKey' --benchmark_repetitions=9
 //       --benchmark_min_time=1 --benchmark_report_aggregates_only=true
 //
 // The registry is an in-memory one (ZV_REGISTRY=:memory:), the files live

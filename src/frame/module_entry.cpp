@@ -28,6 +28,7 @@ BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
 
 namespace {
 
+#ifndef _WIN32
 // fork(): a child of a multi-threaded process must find the library's locks
 // free.  These handlers are registered after the platform layer's, so their
 // prepare step runs first and the library's locks are taken outside the
@@ -52,10 +53,13 @@ void ChildAfterFork() {
     InitializeCriticalSection(&zv::g_traceLock);
     if (g_zcomHeldForFork) InitializeCriticalSection(&zv::g_zcomLock);
 }
+#endif
 
 __attribute__((constructor)) void ModuleLoad() {
     ZVInit();
+#ifndef _WIN32
     pthread_atfork(PrepareFork, ParentAfterFork, ChildAfterFork);
+#endif
 }
 
 __attribute__((destructor)) void ModuleUnload() { ZVDeInit(); }
