@@ -75,19 +75,10 @@ uint64_t StartTimeOf(uint32_t pid) {
     return p ? strtoull(p, nullptr, 10) : 0;
 }
 
-void InitMutex(pthread_mutex_t* mutex) {
-    pthread_mutexattr_t attr;
-    pthread_mutexattr_init(&attr);
-    pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_SHARED);
-    pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST);
-    pthread_mutex_init(mutex, &attr);
-    pthread_mutexattr_destroy(&attr);
-}
-
 void InitSegment(Segment* segment) {
     segment->creator = uint32_t(getpid());
-    InitMutex(&segment->lock);
-    for (Waiter& waiter : segment->waiters) InitMutex(&waiter.owner);
+    InitSharedMutex(&segment->lock);
+    for (Waiter& waiter : segment->waiters) InitSharedMutex(&waiter.owner);
     __atomic_store_n(&segment->magic, kMagic, __ATOMIC_RELEASE);
 }
 
@@ -259,6 +250,16 @@ std::string RegistryPath() {
 }
 
 }  // namespace
+
+void InitSharedMutex(pthread_mutex_t* mutex) {
+    pthread_mutexattr_t attr;
+    pthread_mutexattr_init(&attr);
+    pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_SHARED);
+    pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST);
+    pthread_mutex_init(mutex, &attr);
+    pthread_mutexattr_destroy(&attr);
+}
+
 
 std::string SegmentName() {
     std::string path = RegistryPath();

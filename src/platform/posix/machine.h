@@ -90,6 +90,9 @@ uint32_t CurrentSlot();
 
 // Robust locking: a lock whose holder died is repaired by `repair` (called
 // with the lock held) and made consistent.
+// Makes a process-shared, robust mutex in the segment.
+void InitSharedMutex(pthread_mutex_t* mutex);
+
 void Lock(pthread_mutex_t* mutex, void (*repair)(Segment*, uint32_t), Segment* segment,
           uint32_t index);
 void LockMachine(Segment* segment);

@@ -328,15 +328,6 @@ uint32_t NewObjectLocked(Segment* segment) {
     return kObjects;
 }
 
-void InitObjectLock(pthread_mutex_t* mutex) {
-    pthread_mutexattr_t attr;
-    pthread_mutexattr_init(&attr);
-    pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_SHARED);
-    pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST);
-    pthread_mutex_init(mutex, &attr);
-    pthread_mutexattr_destroy(&attr);
-}
-
 enum class Mode { Create, Open, Probe };
 
 // Creates, opens or looks for a name.  Returns the local object, or null
@@ -384,7 +375,7 @@ std::shared_ptr<SharedEvent> Find(Mode mode, bool manual, bool initial, const st
         } else {
             Object& object = segment->objects[index];
             object.state = kCreating;
-            InitObjectLock(&object.lock);
+            machine::InitSharedMutex(&object.lock);
             object.manual = manual;
             object.signalled = initial;
             memset(object.holders, 0, sizeof(object.holders));
