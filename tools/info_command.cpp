@@ -12,6 +12,8 @@ namespace {
 
 struct Walk {
     unsigned long keys = 0, values = 0;
+    unsigned long closed = 0;  // keys whose security does not let this user read them
+    unsigned long served = 0;  // keys the system serves itself, not read
     LONG error = ERROR_SUCCESS;  // the first failure met
     std::string where;
 };
@@ -42,6 +44,18 @@ void WalkAll(HKEY key, const std::string& path, int depth, Walk* walk) {
         HKEY child;
         const std::string childPath = path + "\\" + Utf8(name);
         LONG error = OpenKey(key, name, KEY_READ, &child);
+        // On Windows keys carry access rights: some are closed to all but
+        // the system (HKLM\SECURITY, HKLM\SAM\SAM); that is no fault of the
+        // registry.  The POSIX layer refuses no read.
+        if (error == ERROR_ACCESS_DENIED) {
+            ++walk->closed;
+            continue;
+        }
+        if (error == ERROR_SUCCESS && ServedBySystem(child)) {
+            ++walk->served;
+            RegCloseKey(child);
+            continue;
+        }
         if (error != ERROR_SUCCESS) {
             if (walk->error == ERROR_SUCCESS) {
                 walk->error = error;
@@ -82,7 +96,7 @@ int InfoCommand(const Args& args) {
         LONG error = OpenKey(root.root, WString(), KEY_READ, &key);
         if (error == ERROR_FILE_NOT_FOUND) continue;  // a user part not made yet
         if (error != ERROR_SUCCESS) {
-            if (walk.error == ERROR_SUCCESS) walk = Walk{walk.keys, walk.values, error, root.name};
+            if (walk.error == ERROR_SUCCESS) walk.error = error, walk.where = root.name;
             continue;
         }
         Walk below;
@@ -94,10 +108,15 @@ int InfoCommand(const Args& args) {
             continue;
         walk.keys += below.keys;
         walk.values += below.values;
+        walk.closed += below.closed;
+        walk.served += below.served;
         if (walk.error == ERROR_SUCCESS) walk.error = below.error, walk.where = below.where;
     }
     printf("  integrity: every key and value below HKLM, HKCU and HKU opened and read: %lu keys, %lu values, %s\n",
            walk.keys, walk.values, walk.error == ERROR_SUCCESS ? "all readable" : "FAILED");
+    if (walk.closed || walk.served)
+        printf("             not read: %lu keys closed to this user, %lu served by the system\n", walk.closed,
+               walk.served);
     if (walk.error != ERROR_SUCCESS) {
         std::string cause = RegistryCause(walk.error);
         return FailWin32((cause.empty() ? "registry cannot be read: " + location : cause) + " (at " + walk.where + ")",
