@@ -2,6 +2,7 @@
 // registry: subcommands, exit codes, and what lands in the registry.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -155,6 +156,9 @@ TEST_F(ToolWindowsTest, DemoRunsAndCleansUp) {
         << demo.out << demo.err;
     EXPECT_EQ(Zv({"reg", "get", "HKCR\\ZVSample.Greeter.1"}).exit, 1);  // the machine's own classes untouched
     EXPECT_EQ(SoftwareKeys("ZV demo "), std::vector<std::string>());
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::temp_directory_path(), error))
+        EXPECT_NE(entry.path().filename().string().rfind("zv-demo-", 0), 0u) << entry.path();  // its folder went
 }
 
 }  // namespace
