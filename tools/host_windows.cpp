@@ -64,7 +64,9 @@ void RemoveLeftKeys(HKEY software) {
         if (wcsncmp(name, kPrivatePrefix, prefix) != 0) continue;
         const DWORD id = wcstoul(name + prefix, nullptr, 10);
         HANDLE process = id == GetCurrentProcessId() ? nullptr : OpenProcess(SYNCHRONIZE, FALSE, id);
-        bool running = process && WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+        // A process this user may not open (an elevated one) is taken as running.
+        bool running = process ? WaitForSingleObject(process, 0) == WAIT_TIMEOUT
+                               : id != GetCurrentProcessId() && GetLastError() == ERROR_ACCESS_DENIED;
         if (process) CloseHandle(process);
         if (!running) left.push_back(name);
     }
