@@ -14,9 +14,16 @@ struct Walk {
     unsigned long keys = 0, values = 0;
     unsigned long closed = 0;  // keys whose security does not let this user read them
     unsigned long served = 0;  // keys the system serves itself, not read
+    unsigned long gone = 0;    // keys removed by others while the walk went on
     LONG error = ERROR_SUCCESS;  // the first failure met
     std::string where;
 };
+
+bool Listed(HKEY key, const WString& name) {
+    for (const WString& listed : Subkeys(key))
+        if (listed == name) return true;
+    return false;
+}
 
 // Opens, enumerates and reads everything below `key`, recording the first
 // failure.
@@ -24,11 +31,21 @@ void WalkAll(HKEY key, const std::string& path, int depth, Walk* walk) {
     ++walk->keys;
     LONG ended;
     walk->values += Values(key, &ended).size();
+    // The registry is live: a key that others remove while it is walked
+    // ends its enumeration with ERROR_KEY_DELETED, which is no fault.
+    if (ended == ERROR_KEY_DELETED) {
+        ++walk->gone;
+        return;
+    }
     if (ended != ERROR_NO_MORE_ITEMS && walk->error == ERROR_SUCCESS) {
         walk->error = ended;
         walk->where = "the values of " + path;
     }
     const std::vector<WString> names = Subkeys(key, &ended);
+    if (ended == ERROR_KEY_DELETED) {
+        ++walk->gone;
+        return;
+    }
     if (ended != ERROR_NO_MORE_ITEMS && walk->error == ERROR_SUCCESS) {
         walk->error = ended;
         walk->where = "the subkeys of " + path;
@@ -49,6 +66,12 @@ void WalkAll(HKEY key, const std::string& path, int depth, Walk* walk) {
         // registry.  The POSIX layer refuses no read.
         if (error == ERROR_ACCESS_DENIED) {
             ++walk->closed;
+            continue;
+        }
+        // Listed, then not found: removed meanwhile if no longer listed;
+        // still listed, the registry contradicts itself.
+        if (error == ERROR_FILE_NOT_FOUND && !Listed(key, name)) {
+            ++walk->gone;
             continue;
         }
         if (error == ERROR_SUCCESS && ServedBySystem(child)) {
@@ -110,13 +133,15 @@ int InfoCommand(const Args& args) {
         walk.values += below.values;
         walk.closed += below.closed;
         walk.served += below.served;
+        walk.gone += below.gone;
         if (walk.error == ERROR_SUCCESS) walk.error = below.error, walk.where = below.where;
     }
     printf("  integrity: every key and value below HKLM, HKCU and HKU opened and read: %lu keys, %lu values, %s\n",
            walk.keys, walk.values, walk.error == ERROR_SUCCESS ? "all readable" : "FAILED");
-    if (walk.closed || walk.served)
-        printf("             not read: %lu keys closed to this user, %lu served by the system\n", walk.closed,
-               walk.served);
+    if (walk.closed || walk.served || walk.gone)
+        printf("             not read: %lu keys closed to this user, %lu served by the system, %lu removed by others "
+               "during the walk\n",
+               walk.closed, walk.served, walk.gone);
     if (walk.error != ERROR_SUCCESS) {
         std::string cause = RegistryCause(walk.error);
         return FailWin32((cause.empty() ? "registry cannot be read: " + location : cause) + " (at " + walk.where + ")",

@@ -2,10 +2,12 @@
 // registry: subcommands, exit codes, and what lands in the registry.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support.h"
@@ -121,12 +123,29 @@ TEST_F(ToolWindowsTest, AddressesAndInfo) {
               "{\"ok\": true, \"scheme\": null, \"host\": \"server\", \"port\": null, \"path\": "
               "\"dbname\", \"transport\": null, \"link\": null, \"attributes\": []}\n");
     EXPECT_EQ(Zv({"uri", "a,,b", "--json"}).out, "{\"ok\": false}\n");
-    // The walk passes over keys closed to this user and the performance
-    // text the system serves under ...\\Perflib\\009.
-    const Result info = Zv({"info"});
-    EXPECT_TRUE(info.exit == 0 && Has(info.out, "NT family") && Has(info.out, "the Windows registry") &&
-                Has(info.out, "values, all readable"))
-        << info.out << info.err;
+    // The walk passes over keys closed to this user, the performance text
+    // the system serves under ...\\Perflib\\009, and keys that a thread
+    // makes and removes meanwhile.
+    std::atomic<bool> stop(false);
+    std::thread churn([&stop] {
+        for (unsigned i = 0; !stop; ++i) {
+            const std::string key = "Software\\ZvChurn\\k" + std::to_string(i % 50) + "\\inner";
+            HKEY made;
+            if (RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &made,
+                                nullptr) == ERROR_SUCCESS)
+                RegCloseKey(made);
+            if (i % 50 == 49) RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\ZvChurn");
+        }
+    });
+    for (int run = 0; run < 3; ++run) {
+        const Result info = Zv({"info"});
+        EXPECT_TRUE(info.exit == 0 && Has(info.out, "NT family") && Has(info.out, "the Windows registry") &&
+                    Has(info.out, "values, all readable"))
+            << info.out << info.err;
+    }
+    stop = true;
+    churn.join();
+    RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\ZvChurn");
 }
 
 // The keys below HKEY_CURRENT_USER\Software whose names begin with `prefix`.
