@@ -228,15 +228,8 @@ DWORD SharedEvent::Block(machine::Waiter& slot, DWORD milliseconds) {
             syscall(SYS_futex, &slot.state, FUTEX_WAIT, kWaiting, &kRecheck, nullptr, 0);
             continue;
         }
-        timespec now, left;
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        left.tv_sec = deadline.tv_sec - now.tv_sec;
-        left.tv_nsec = deadline.tv_nsec - now.tv_nsec;
-        if (left.tv_nsec < 0) {
-            left.tv_nsec += 1000000000L;
-            --left.tv_sec;
-        }
-        if (left.tv_sec < 0) break;
+        timespec left;
+        if (!TimeLeft(deadline, &left)) break;
         if (left.tv_sec >= kRecheck.tv_sec) left = kRecheck;
         syscall(SYS_futex, &slot.state, FUTEX_WAIT, kWaiting, &left, nullptr, 0);
     }
