@@ -14,7 +14,14 @@ struct Walk {
     unsigned long keys = 0, values = 0;
     LONG error = ERROR_SUCCESS;  // the first failure met
     std::string where;
+    std::string cut;  // the first key whose subkeys lie too deep to walk
 };
+
+// A key path fit for one line: its start and its end.
+std::string Shortened(const std::string& path) {
+    if (path.size() <= 160) return path;
+    return path.substr(0, 100) + "..." + path.substr(path.size() - 40);
+}
 
 // Opens, enumerates and reads everything below `key`, recording the first
 // failure.
@@ -31,11 +38,10 @@ void WalkAll(HKEY key, const std::string& path, int depth, Walk* walk) {
         walk->error = ended;
         walk->where = "the subkeys of " + path;
     }
+    // Deeper keys come only from a file made before keys were held to this
+    // depth; they are left unopened and said, not taken for damage.
     if (depth == kDeepestWalk && !names.empty()) {
-        if (walk->error == ERROR_SUCCESS) {
-            walk->error = ERROR_NO_SYSTEM_RESOURCES;
-            walk->where = "the subkeys of " + path + ", deeper than " + std::to_string(kDeepestWalk) + " levels";
-        }
+        if (walk->cut.empty()) walk->cut = path;
         return;
     }
     for (const WString& name : names) {
@@ -82,7 +88,7 @@ int InfoCommand(const Args& args) {
         LONG error = OpenKey(root.root, WString(), KEY_READ, &key);
         if (error == ERROR_FILE_NOT_FOUND) continue;  // a user part not made yet
         if (error != ERROR_SUCCESS) {
-            if (walk.error == ERROR_SUCCESS) walk = Walk{walk.keys, walk.values, error, root.name};
+            if (walk.error == ERROR_SUCCESS) walk.error = error, walk.where = root.name;
             continue;
         }
         Walk below;
@@ -94,13 +100,20 @@ int InfoCommand(const Args& args) {
             continue;
         walk.keys += below.keys;
         walk.values += below.values;
+        if (walk.cut.empty()) walk.cut = below.cut;
         if (walk.error == ERROR_SUCCESS) walk.error = below.error, walk.where = below.where;
     }
     printf("  integrity: every key and value below HKLM, HKCU and HKU opened and read: %lu keys, %lu values, %s\n",
-           walk.keys, walk.values, walk.error == ERROR_SUCCESS ? "all readable" : "FAILED");
+           walk.keys, walk.values, walk.error != ERROR_SUCCESS ? "FAILED"
+                                   : walk.cut.empty()             ? "all readable"
+                                                                  : "all readable down to the walk's depth");
+    if (!walk.cut.empty())
+        printf("  not walked: the subkeys of %s, deeper than %d levels\n", Shortened(walk.cut).c_str(),
+               kDeepestWalk);
     if (walk.error != ERROR_SUCCESS) {
         std::string cause = RegistryCause(walk.error);
-        return FailWin32((cause.empty() ? "registry cannot be read: " + location : cause) + " (at " + walk.where + ")",
+        return FailWin32((cause.empty() ? "registry cannot be read: " + location : cause) + " (at " +
+                             Shortened(walk.where) + ")",
                          walk.error);
     }
     if (probe != ERROR_SUCCESS && probe != ERROR_ACCESS_DENIED) {
