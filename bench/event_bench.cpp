@@ -89,28 +89,7 @@ BENCHMARK(NamedEventsTwoProcesses)->UseRealTime();
 
 // ---- unnamed events, two threads ------------------------------------------
 
-void UnnamedEventsTwoThreads(benchmark::State& state) {
-    ZVHANDLE ping = ZVCreateEvent(0, 0, nullptr);
-    ZVHANDLE pong = ZVCreateEvent(0, 0, nullptr);
-    std::atomic<bool> stop{false};
-    std::thread partner([&] {
-        for (;;) {
-            ZVWaitForEvent(ping);
-            if (stop) return;
-            ZVSetEvent(pong);
-        }
-    });
-    for (auto _ : state) {
-        ZVSetEvent(ping);
-        ZVWaitForEvent(pong);
-    }
-    stop = true;
-    ZVSetEvent(ping);
-    partner.join();
-    ZVCloseEvent(ping);
-    ZVCloseEvent(pong);
-}
-BENCHMARK(UnnamedEventsTwoThreads)->UseRealTime();
+BENCHMARK(zvbench::EventPingPongTwoThreads)->Name("UnnamedEventsTwoThreads")->UseRealTime();
 
 // ---- bare futex, two processes (the floor) --------------------------------
 
