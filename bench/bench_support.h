@@ -7,9 +7,12 @@
 
 #include <benchmark/benchmark.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+
+#include "zv.h"
 
 namespace zvbench {
 
@@ -35,6 +38,31 @@ class SecondThread {
     bool stop_ = false;
     std::thread thread_;
 };
+
+// Unnamed automatic-reset events between two threads: the benchmark thread
+// sets "ping" and waits for "pong"; a partner thread answers each ping.  One
+// iteration is one full round trip.
+inline void EventPingPongTwoThreads(benchmark::State& state) {
+    ZVHANDLE ping = ZVCreateEvent(0, 0, nullptr);
+    ZVHANDLE pong = ZVCreateEvent(0, 0, nullptr);
+    std::atomic<bool> stop{false};
+    std::thread partner([&] {
+        for (;;) {
+            ZVWaitForEvent(ping);
+            if (stop) return;
+            ZVSetEvent(pong);
+        }
+    });
+    for (auto _ : state) {
+        ZVSetEvent(ping);
+        ZVWaitForEvent(pong);
+    }
+    stop = true;
+    ZVSetEvent(ping);
+    partner.join();
+    ZVCloseEvent(ping);
+    ZVCloseEvent(pong);
+}
 
 }  // namespace zvbench
 

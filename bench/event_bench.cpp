@@ -1,7 +1,8 @@
 // Event ping-pong: a round trip is one set and one wait on each side.
 // Named automatic-reset events between two processes, against unnamed ones
 // between two threads, and against a bare futex between two processes (the
-// floor: two wakes and two sleeps per round trip, nothing else).
+// floor: two wakes and two sleeps per round trip, nothing else).  Last, the
+// handle table's lock under contention: threads that share nothing else.
 //
 //   ZV_REGISTRY is set to a file of this run's own, so the two processes
 //   are one machine of their own.
@@ -17,6 +18,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -87,28 +89,7 @@ BENCHMARK(NamedEventsTwoProcesses)->UseRealTime();
 
 // ---- unnamed events, two threads ------------------------------------------
 
-void UnnamedEventsTwoThreads(benchmark::State& state) {
-    ZVHANDLE ping = ZVCreateEvent(0, 0, nullptr);
-    ZVHANDLE pong = ZVCreateEvent(0, 0, nullptr);
-    std::atomic<bool> stop{false};
-    std::thread partner([&] {
-        for (;;) {
-            ZVWaitForEvent(ping);
-            if (stop) return;
-            ZVSetEvent(pong);
-        }
-    });
-    for (auto _ : state) {
-        ZVSetEvent(ping);
-        ZVWaitForEvent(pong);
-    }
-    stop = true;
-    ZVSetEvent(ping);
-    partner.join();
-    ZVCloseEvent(ping);
-    ZVCloseEvent(pong);
-}
-BENCHMARK(UnnamedEventsTwoThreads)->UseRealTime();
+BENCHMARK(zvbench::EventPingPongTwoThreads)->Name("UnnamedEventsTwoThreads")->UseRealTime();
 
 // ---- bare futex, two processes (the floor) --------------------------------
 
@@ -142,6 +123,37 @@ void BareFutexTwoProcesses(benchmark::State& state) {
     munmap(shared, sizeof(Shared));
 }
 BENCHMARK(BareFutexTwoProcesses)->UseRealTime();
+
+// ---- the handle table under contention ------------------------------------
+
+// Each thread sets and resets an event of its own: nothing is shared but the
+// handle table, whose one lock every call takes for its lookup.
+void OwnEventSetReset(benchmark::State& state) {
+    ZVHANDLE event = ZVCreateEvent(1, 0, nullptr);
+    for (auto _ : state) {
+        ZVSetEvent(event);
+        ZVResetEvent(event);
+    }
+    ZVCloseEvent(event);
+}
+BENCHMARK(OwnEventSetReset)->Threads(1)->Threads(2)->Threads(4)->UseRealTime();
+
+// The baseline: a flag of each thread's own, set and reset under one lock
+// that every thread shares (two holds per round, as above).
+std::mutex g_sharedLock;
+void SharedLockFlagSetReset(benchmark::State& state) {
+    bool flag = false;
+    for (auto _ : state) {
+        {
+            std::lock_guard<std::mutex> guard(g_sharedLock);
+            flag = true;
+        }
+        std::lock_guard<std::mutex> guard(g_sharedLock);
+        flag = false;
+        benchmark::DoNotOptimize(flag);
+    }
+}
+BENCHMARK(SharedLockFlagSetReset)->Threads(1)->Threads(2)->Threads(4)->UseRealTime();
 
 }  // namespace
 

@@ -102,31 +102,9 @@ void StdRecursiveContended(benchmark::State& state) {
 BENCHMARK(StdRecursiveContended)->Threads(2)->UseRealTime();
 
 // ---- Event round trip ----------------------------------------------------
-// The benchmark thread sets "ping" and waits for "pong"; a partner thread
-// answers each ping.  One iteration is one full round trip.
-
-void ZVEventRoundTrip(benchmark::State& state) {
-    ZVHANDLE ping = ZVCreateEvent(0, 0, nullptr);
-    ZVHANDLE pong = ZVCreateEvent(0, 0, nullptr);
-    std::atomic<bool> stop{false};
-    std::thread partner([&] {
-        for (;;) {
-            ZVWaitForEvent(ping);
-            if (stop.load()) return;
-            ZVSetEvent(pong);
-        }
-    });
-    for (auto _ : state) {
-        ZVSetEvent(ping);
-        ZVWaitForEvent(pong);
-    }
-    stop = true;
-    ZVSetEvent(ping);
-    partner.join();
-    ZVCloseEvent(ping);
-    ZVCloseEvent(pong);
-}
-BENCHMARK(ZVEventRoundTrip)->UseRealTime();
+// The round trip of two threads on events, against the same hand-shake on
+// a mutex and condition variables below.
+BENCHMARK(zvbench::EventPingPongTwoThreads)->Name("ZVEventRoundTrip")->UseRealTime();
 
 // The same hand-shake on a mutex and condition variables, for scale.
 struct Flag {

@@ -105,11 +105,7 @@ fi
 
 if build "ThreadSanitizer" build-tsan -DZV_SANITIZE=thread -DZV_BUILD_TESTS=ON -DZV_BUILD_BENCH=OFF \
      -DZV_BUILD_FUZZ=OFF; then
-  # Known race, open: a named event's slot can be made anew while a thread
-  # of the same process still waits on the old event in it.  ThreadSanitizer
-  # reports it in this test now and then; the test still runs in every other
-  # stage.
-  exclude='^PlatformEvents.ConcurrentTimedWaitsAndNameUse$' run_ctest "thread" build-tsan
+  run_ctest "thread" build-tsan
 fi
 
 # One line per fuzzer; a line every 15 s while it runs.

@@ -17,12 +17,19 @@ struct Walk {
     unsigned long gone = 0;    // keys removed by others while the walk went on
     LONG error = ERROR_SUCCESS;  // the first failure met
     std::string where;
+    std::string cut;  // the first key whose subkeys lie too deep to walk
 };
 
 bool Listed(HKEY key, const WString& name) {
     for (const WString& listed : Subkeys(key))
         if (listed == name) return true;
     return false;
+}
+
+// A key path fit for one line: its start and its end.
+std::string Shortened(const std::string& path) {
+    if (path.size() <= 160) return path;
+    return path.substr(0, 100) + "..." + path.substr(path.size() - 40);
 }
 
 // Opens, enumerates and reads everything below `key`, recording the first
@@ -50,11 +57,10 @@ void WalkAll(HKEY key, const std::string& path, int depth, Walk* walk) {
         walk->error = ended;
         walk->where = "the subkeys of " + path;
     }
+    // Deeper keys come only from a file made before keys were held to this
+    // depth; they are left unopened and said, not taken for damage.
     if (depth == kDeepestWalk && !names.empty()) {
-        if (walk->error == ERROR_SUCCESS) {
-            walk->error = ERROR_NO_SYSTEM_RESOURCES;
-            walk->where = "the subkeys of " + path + ", deeper than " + std::to_string(kDeepestWalk) + " levels";
-        }
+        if (walk->cut.empty()) walk->cut = path;
         return;
     }
     for (const WString& name : names) {
@@ -134,17 +140,24 @@ int InfoCommand(const Args& args) {
         walk.closed += below.closed;
         walk.served += below.served;
         walk.gone += below.gone;
+        if (walk.cut.empty()) walk.cut = below.cut;
         if (walk.error == ERROR_SUCCESS) walk.error = below.error, walk.where = below.where;
     }
     printf("  integrity: every key and value below HKLM, HKCU and HKU opened and read: %lu keys, %lu values, %s\n",
-           walk.keys, walk.values, walk.error == ERROR_SUCCESS ? "all readable" : "FAILED");
+           walk.keys, walk.values, walk.error != ERROR_SUCCESS ? "FAILED"
+                                   : walk.cut.empty()             ? "all readable"
+                                                                  : "all readable down to the walk's depth");
+    if (!walk.cut.empty())
+        printf("  not walked: the subkeys of %s, deeper than %d levels\n", Shortened(walk.cut).c_str(),
+               kDeepestWalk);
     if (walk.closed || walk.served || walk.gone)
-        printf("             not read: %lu keys closed to this user, %lu served by the system, %lu removed by others "
-               "during the walk\n",
+        printf("  not read:  %lu keys closed to this user, %lu served by the system, %lu removed by others during "
+               "the walk\n",
                walk.closed, walk.served, walk.gone);
     if (walk.error != ERROR_SUCCESS) {
         std::string cause = RegistryCause(walk.error);
-        return FailWin32((cause.empty() ? "registry cannot be read: " + location : cause) + " (at " + walk.where + ")",
+        return FailWin32((cause.empty() ? "registry cannot be read: " + location : cause) + " (at " +
+                             Shortened(walk.where) + ")",
                          walk.error);
     }
     if (probe != ERROR_SUCCESS && probe != ERROR_ACCESS_DENIED) {

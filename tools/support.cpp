@@ -96,7 +96,8 @@ std::string Win32ErrorText(LONG error) {
         {259, "ERROR_NO_MORE_ITEMS"},   {1009, "ERROR_BADDB"},           {1010, "ERROR_BADKEY"},
         {1011, "ERROR_CANTOPEN"},       {1012, "ERROR_CANTREAD"},        {1013, "ERROR_CANTWRITE"},
         {1015, "ERROR_REGISTRY_CORRUPT"}, {1016, "ERROR_REGISTRY_IO_FAILED"}, {1018, "ERROR_KEY_DELETED"},
-        {1020, "ERROR_KEY_HAS_CHILDREN"}, {1630, "ERROR_UNSUPPORTED_TYPE"},
+        {1020, "ERROR_KEY_HAS_CHILDREN"}, {1021, "ERROR_CHILD_MUST_BE_VOLATILE"},
+        {1450, "ERROR_NO_SYSTEM_RESOURCES"}, {1630, "ERROR_UNSUPPORTED_TYPE"},
     };
     char text[64];
     const char* name = "unknown error";

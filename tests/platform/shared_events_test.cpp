@@ -4,6 +4,8 @@
 // on a registry file of its own, which makes it a machine of its own.
 #include <signal.h>
 #include <stdlib.h>
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -347,6 +349,45 @@ TEST_F(SharedEvents, FirstProcessesOfAMachineMeet) {
     }
     EXPECT_EQ(created, 1);
     EXPECT_EQ(opened, 5);
+}
+
+}  // namespace
+
+namespace {
+
+// A process that has used up its file descriptors cannot read /proc: the
+// other holder of a name, and this process itself, still count as alive,
+// so the name opens and this process's own events keep their slots.
+TEST_F(SharedEvents, AProcessWithoutFreeDescriptorsTakesNobodyForDead) {
+    auto holder = Run("ca:zv-ev-theirs:1:0;z");
+    ASSERT_EQ(Next(*holder), "c 1 0");
+    ASSERT_EQ(Next(*holder), "z");
+    HANDLE mine = CreateEventA(nullptr, TRUE, TRUE, "zv-ev-mine");
+    ASSERT_NE(mine, nullptr);
+
+    rlimit before;
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &before), 0);
+    rlimit low = before;
+    low.rlim_cur = 64;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+    std::vector<int> filler;
+    for (int fd; (fd = open("/dev/null", O_RDONLY)) >= 0;) filler.push_back(fd);
+    HANDLE theirs = OpenEventA(EVENT_ALL_ACCESS, FALSE, "zv-ev-theirs");
+    const DWORD openError = GetLastError();
+    HANDLE fresh = CreateEventA(nullptr, TRUE, FALSE, "zv-ev-fresh");
+    for (int fd : filler) close(fd);
+    setrlimit(RLIMIT_NOFILE, &before);
+
+    EXPECT_NE(theirs, nullptr) << "error " << openError;
+    ASSERT_NE(fresh, nullptr);
+    EXPECT_EQ(WaitForSingleObject(mine, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(fresh, 0), WAIT_TIMEOUT);
+    EXPECT_TRUE(zvp::SharedEventExists("zv-ev-mine"));
+    if (theirs) {
+        EXPECT_TRUE(CloseHandle(theirs));
+    }
+    EXPECT_TRUE(CloseHandle(fresh));
+    EXPECT_TRUE(CloseHandle(mine));
 }
 
 }  // namespace

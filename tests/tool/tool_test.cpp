@@ -1,6 +1,7 @@
 // The zv tool as a user drives it: subcommands, good and bad input, exit
 // codes, the message that names each failure, and a round trip through a file.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -84,6 +85,33 @@ TEST_F(ToolTest, RegistryValuesSetReadDrawExportImportAndDelete) {
     EXPECT_EQ(Zv({"reg", "get", kKey, "Color"}).out, "green\n");
     ASSERT_EQ(Zv({"reg", "import", "./~hange.cfg"}).exit, 0);
     EXPECT_EQ(Zv({"reg", "get", kKey, "Color"}).out, "blue\n");
+}
+
+// A file written before keys were held to 512 levels may hold a far deeper
+// chain: the tree, the check and the export stop at 512 levels and say so
+// instead of running out of stack.
+TEST_F(ToolTest, TreesDeeperThanTheWalkLimitAreCutAndSaid) {
+    ASSERT_EQ(Zv({"reg", "set", kKey + "\\Deep", "v", "top"}).exit, 0);
+    sqlite3* db = nullptr;
+    ASSERT_EQ(SQLITE_OK, sqlite3_open(dir_.file("registry.db").c_str(), &db));
+    const char* chain =
+        "BEGIN;"
+        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 20000)"
+        " INSERT INTO keys(id, parent, fold, name)"
+        " SELECT m.id + i, m.id + i - 1, x'004B', 'k' FROM n, (SELECT max(id) AS id FROM keys) AS m;"
+        "COMMIT;";
+    ASSERT_EQ(SQLITE_OK, sqlite3_exec(db, chain, nullptr, nullptr, nullptr)) << sqlite3_errmsg(db);
+    sqlite3_close(db);
+
+    const Result tree = Zv({"reg", "tree", kKey + "\\Deep"});
+    EXPECT_TRUE(tree.exit == 0 && Has(tree.out, "(not opened: deeper than 512 levels)")) << tree.exit << tree.err;
+    const Result info = Zv({"info"});
+    EXPECT_TRUE(info.exit == 0 && Has(info.out, "not walked: the subkeys of HKLM\\Software\\ToolDemo\\Deep\\k\\k") &&
+                Has(info.out, "deeper than 512 levels"))
+        << info.exit << info.out << info.err;
+    const Result exported = Zv({"reg", "export", kKey, "deep.cfg"});
+    EXPECT_EQ(exported.exit, 0) << exported.err;
+    EXPECT_TRUE(Has(Slurp(dir_.file("deep.cfg")), "v=top"));
 }
 
 // Every failure exits with 1 and says what went wrong in words, with the

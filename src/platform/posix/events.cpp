@@ -74,6 +74,18 @@ timespec DeadlineAfter(DWORD milliseconds) {
     return deadline;
 }
 
+bool TimeLeft(const timespec& deadline, timespec* left) {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    left->tv_sec = deadline.tv_sec - now.tv_sec;
+    left->tv_nsec = deadline.tv_nsec - now.tv_nsec;
+    if (left->tv_nsec < 0) {
+        left->tv_nsec += 1000000000L;
+        --left->tv_sec;
+    }
+    return left->tv_sec >= 0;
+}
+
 DWORD Waitable::Block(Waiter* self, DWORD milliseconds) {
     if (milliseconds == INFINITE) {
         uint32_t state;
@@ -85,15 +97,8 @@ DWORD Waitable::Block(Waiter* self, DWORD milliseconds) {
     for (;;) {
         uint32_t state = LoadState(&self->state);
         if (state != kWaiting) return ResultOf(state);
-        timespec now, left;
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        left.tv_sec = deadline.tv_sec - now.tv_sec;
-        left.tv_nsec = deadline.tv_nsec - now.tv_nsec;
-        if (left.tv_nsec < 0) {
-            left.tv_nsec += 1000000000L;
-            --left.tv_sec;
-        }
-        if (left.tv_sec < 0) break;
+        timespec left;
+        if (!TimeLeft(deadline, &left)) break;
         syscall(SYS_futex, &self->state, FUTEX_WAIT_PRIVATE, kWaiting, &left, nullptr, 0);
     }
     // Timed out, unless a wake got here first.

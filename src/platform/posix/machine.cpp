@@ -50,20 +50,27 @@ uint64_t BootSeconds() {
     return uint64_t(now.tv_sec);
 }
 
-// The start time (field 22 of /proc/PID/stat), or 0 when the process is
-// gone or a zombie.
+// A process whose start time could not be read (no file descriptor left,
+// /proc unreadable) counts as alive: taking a live process for dead would
+// free the names it still uses.
+constexpr uint64_t kUnknownStart = ~uint64_t(0);
+
+// The start time (field 22 of /proc/PID/stat), 0 when the process is gone
+// or a zombie, or kUnknownStart.
 uint64_t StartTimeOf(uint32_t pid) {
     char path[64];
     snprintf(path, sizeof(path), "/proc/%u/stat", pid);
     int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return 0;
+    if (fd < 0) return errno == ENOENT || errno == ESRCH ? 0 : kUnknownStart;
     char text[1024];
     ssize_t n = read(fd, text, sizeof(text) - 1);
+    const int error = errno;
     close(fd);
-    if (n <= 0) return 0;
+    if (n == 0 || (n < 0 && error == ESRCH)) return 0;
+    if (n < 0) return kUnknownStart;
     text[n] = 0;
     const char* p = strrchr(text, ')');  // the command name may hold anything
-    if (!p || p[1] != ' ') return 0;
+    if (!p || p[1] != ' ') return kUnknownStart;
     const char state = p[2];
     if (state == 'Z' || state == 'X' || state == 'x') return 0;
     // Field 3 is the state; the start time is 19 fields on.
@@ -72,7 +79,7 @@ uint64_t StartTimeOf(uint32_t pid) {
         p = strchr(p, ' ');
         if (p) ++p;
     }
-    return p ? strtoull(p, nullptr, 10) : 0;
+    return p ? strtoull(p, nullptr, 10) : kUnknownStart;
 }
 
 void InitSegment(Segment* segment) {
@@ -278,7 +285,9 @@ std::string SegmentName() {
 }
 
 bool ProcessAlive(const ProcessSlot& slot) {
-    return slot.pid != 0 && StartTimeOf(slot.pid) == slot.start;
+    if (slot.pid == 0) return false;
+    const uint64_t start = StartTimeOf(slot.pid);
+    return start != 0 && (start == slot.start || start == kUnknownStart || slot.start == kUnknownStart);
 }
 
 void Lock(pthread_mutex_t* mutex, void (*repair)(Segment*, uint32_t), Segment* segment,
@@ -372,6 +381,7 @@ void RepairObject(Segment* segment, uint32_t index) {
 
 void SweepDeadLocked(Segment* segment) {
     for (uint32_t p = 0; p < kProcesses; ++p) {
+        if (p == CurrentSlot()) continue;  // this process is alive, whatever /proc says
         ProcessSlot& slot = segment->processes[p];
         bool dead = (slot.state == kLive && !ProcessAlive(slot)) ||
                     (slot.state == kPending && BootSeconds() - slot.claimed >= kPendingSeconds);

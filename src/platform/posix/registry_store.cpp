@@ -39,23 +39,8 @@ constexpr KeyId kUsersId = 2;
 constexpr int kProtectedKey = 1;  // keys.flags: a root or view root, never deleted
 constexpr size_t kCacheLimit = 16384;
 
-const char kSchema[] =
-    "CREATE TABLE keys("
-    " id INTEGER PRIMARY KEY AUTOINCREMENT,"
-    " parent INTEGER NOT NULL,"
-    " fold BLOB NOT NULL,"
-    " name TEXT NOT NULL,"
-    " flags INTEGER NOT NULL DEFAULT 0);"
-    "CREATE UNIQUE INDEX keys_by_name ON keys(parent, fold);"
-    "CREATE TABLE vals("
-    " key INTEGER NOT NULL,"
-    " fold BLOB NOT NULL,"
-    " name TEXT NOT NULL,"
-    " seq INTEGER NOT NULL,"
-    " type INTEGER NOT NULL,"
-    " data BLOB NOT NULL,"
-    " PRIMARY KEY(key, fold)) WITHOUT ROWID;"
-    "CREATE INDEX vals_by_seq ON vals(key, seq);"
+// The roots of a new file.  The volatile database has the same tables.
+const char kRoots[] =
     "INSERT INTO keys(id, parent, fold, name, flags) VALUES"
     " (1, 0, x'01', 'HKEY_LOCAL_MACHINE', 1), (2, 0, x'02', 'HKEY_USERS', 1);";
 
@@ -391,26 +376,22 @@ class DeletionCounter {
     void UnlockWindow() { UnlockByte(kWindowByte); }
 
     bool LockByte(off_t byte, bool wait) {
-        struct flock lock;
-        memset(&lock, 0, sizeof(lock));
-        lock.l_type = F_WRLCK;
-        lock.l_whence = SEEK_SET;
-        lock.l_start = byte;
-        lock.l_len = 1;
         for (;;) {
-            if (fcntl(fd_, wait ? F_OFD_SETLKW : F_OFD_SETLK, &lock) == 0) return true;
+            if (SetByteLock(byte, F_WRLCK, wait ? F_OFD_SETLKW : F_OFD_SETLK)) return true;
             if (errno != EINTR) return false;
         }
     }
 
-    void UnlockByte(off_t byte) {
+    void UnlockByte(off_t byte) { SetByteLock(byte, F_UNLCK, F_OFD_SETLK); }
+
+    bool SetByteLock(off_t byte, short type, int command) {
         struct flock lock;
         memset(&lock, 0, sizeof(lock));
-        lock.l_type = F_UNLCK;
+        lock.l_type = type;
         lock.l_whence = SEEK_SET;
         lock.l_start = byte;
         lock.l_len = 1;
-        fcntl(fd_, F_OFD_SETLK, &lock);
+        return fcntl(fd_, command, &lock) == 0;
     }
 
     int fd_ = -1;
@@ -767,7 +748,7 @@ DWORD Store::Initialize(sqlite3* db, bool memory) {
         if (applicationId != 0 || tables != 0) {
             error = ERROR_BADDB;
         } else {
-            std::string setup = kSchema;
+            std::string setup = KeyTablesSql("main") + kRoots;
             setup += "PRAGMA application_id = " + std::to_string(kApplicationId) + ";";
             setup += "PRAGMA user_version = " + std::to_string(kSchemaVersion) + ";";
             rc = Exec(db, setup.c_str());
@@ -1242,6 +1223,27 @@ std::string StorePathForTesting() {
     std::string path;
     ResolveStorePath(&path);
     return path;
+}
+
+std::string KeyTablesSql(const std::string& database) {
+    const std::string create = "CREATE TABLE IF NOT EXISTS " + database + ".";
+    const std::string index = " IF NOT EXISTS " + database + ".";
+    return create + "keys("
+           " id INTEGER PRIMARY KEY AUTOINCREMENT,"
+           " parent INTEGER NOT NULL,"
+           " fold BLOB NOT NULL,"
+           " name TEXT NOT NULL,"
+           " flags INTEGER NOT NULL DEFAULT 0);"
+           "CREATE UNIQUE INDEX" + index + "keys_by_name ON keys(parent, fold);" +
+           create + "vals("
+           " key INTEGER NOT NULL,"
+           " fold BLOB NOT NULL,"
+           " name TEXT NOT NULL,"
+           " seq INTEGER NOT NULL,"
+           " type INTEGER NOT NULL,"
+           " data BLOB NOT NULL,"
+           " PRIMARY KEY(key, fold)) WITHOUT ROWID;"
+           "CREATE INDEX" + index + "vals_by_seq ON vals(key, seq);";
 }
 
 }  // namespace reg

@@ -112,6 +112,10 @@ std::string StorePathForTesting();
 // ids; close them first.
 void ReopenForTesting();
 
+// The SQL that makes the key and value tables in `database` ("main", or
+// "vol" for the volatile keys).
+std::string KeyTablesSql(const std::string& database);
+
 }  // namespace reg
 }  // namespace zvp
 

@@ -22,25 +22,6 @@ namespace zvp {
 namespace reg {
 namespace {
 
-const char kVolatileSchema[] =
-    "CREATE TABLE IF NOT EXISTS vol.keys("
-    " id INTEGER PRIMARY KEY AUTOINCREMENT,"
-    " parent INTEGER NOT NULL,"
-    " fold BLOB NOT NULL,"
-    " name TEXT NOT NULL,"
-    " flags INTEGER NOT NULL DEFAULT 0);"
-    "CREATE UNIQUE INDEX IF NOT EXISTS vol.keys_by_name ON keys(parent, fold);"
-    "CREATE TABLE IF NOT EXISTS vol.vals("
-    " key INTEGER NOT NULL,"
-    " fold BLOB NOT NULL,"
-    " name TEXT NOT NULL,"
-    " seq INTEGER NOT NULL,"
-    " type INTEGER NOT NULL,"
-    " data BLOB NOT NULL,"
-    " PRIMARY KEY(key, fold)) WITHOUT ROWID;"
-    "CREATE INDEX IF NOT EXISTS vol.vals_by_seq ON vals(key, seq);"
-    "CREATE TABLE IF NOT EXISTS vol.stamp(text TEXT NOT NULL);";
-
 // The host's boot: its boot id, else its boot time.
 std::string BootStamp() {
     std::ifstream bootId("/proc/sys/kernel/random/boot_id");
@@ -133,7 +114,7 @@ int SetUp(sqlite3* db, const std::string& stamp, bool file) {
     if (file) rc = Exec(db, "PRAGMA vol.journal_mode = WAL; PRAGMA vol.synchronous = OFF");
     if (rc == SQLITE_OK) rc = Exec(db, "BEGIN IMMEDIATE");
     if (rc != SQLITE_OK) return rc;
-    rc = Exec(db, kVolatileSchema);
+    rc = Exec(db, (KeyTablesSql("vol") + "CREATE TABLE IF NOT EXISTS vol.stamp(text TEXT NOT NULL);").c_str());
     if (rc == SQLITE_OK) rc = Restamp(db, stamp);
     if (rc == SQLITE_OK) rc = Exec(db, "COMMIT");
     if (rc != SQLITE_OK && !sqlite3_get_autocommit(db)) Exec(db, "ROLLBACK");

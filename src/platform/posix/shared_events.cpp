@@ -7,8 +7,9 @@
 // The waiters of an event are the slots that name it, in ticket order; a
 // wake hands the event to the oldest one whose owner mutex is still held,
 // so the wake of a dead waiter is never lost and its slot is reclaimed.
-// In this process each event is one local object per segment index; its
-// last reference drops the process's hold, and the last hold frees the name.
+// In this process an event is a local object per segment index (briefly
+// two, while the old one is destroyed); the last of them drops the
+// process's hold, and the last hold frees the name.
 #include <errno.h>
 #include <limits.h>
 #include <linux/futex.h>
@@ -46,11 +47,20 @@ uint64_t NameHash(const std::string& name) {
     return hash ? hash : 1;
 }
 
-// The local object of each segment index this process holds.
+// The local objects of each segment index this process holds.  A new local
+// object can be made for an index while the last one is being destroyed, so
+// they are counted: the hold goes with the last of them.  (Asking the weak
+// pointer whether it expired would not do: that read orders nothing, so the
+// slot could be freed and made anew before another thread's last use of
+// the event is visibly over.)
 class SharedEvent;
+struct Local {
+    std::weak_ptr<SharedEvent> event;  // the newest local object
+    uint32_t alive = 0;                // local objects not yet destroyed
+};
 struct Mapped {
     std::mutex lock;
-    std::unordered_map<uint32_t, std::weak_ptr<SharedEvent>> events;
+    std::unordered_map<uint32_t, Local> events;
 };
 Mapped& TheMapped() {
     static Mapped* mapped = new Mapped;  // never destroyed, like the handle table
@@ -69,9 +79,8 @@ class SharedEvent final : public EventObject {
         Mapped& mapped = TheMapped();
         std::lock_guard<std::mutex> guard(mapped.lock);
         auto it = mapped.events.find(index_);
-        // A newer local object of the same index takes the hold over.
-        if (it != mapped.events.end() && !it->second.expired()) return;
-        if (it != mapped.events.end()) mapped.events.erase(it);
+        if (it == mapped.events.end() || --it->second.alive > 0) return;
+        mapped.events.erase(it);
         LockMachine(segment_);
         const uint32_t self = CurrentSlot();
         if (Holds(object(), self)) DropHoldLocked(segment_, index_, self);
@@ -219,15 +228,8 @@ DWORD SharedEvent::Block(machine::Waiter& slot, DWORD milliseconds) {
             syscall(SYS_futex, &slot.state, FUTEX_WAIT, kWaiting, &kRecheck, nullptr, 0);
             continue;
         }
-        timespec now, left;
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        left.tv_sec = deadline.tv_sec - now.tv_sec;
-        left.tv_nsec = deadline.tv_nsec - now.tv_nsec;
-        if (left.tv_nsec < 0) {
-            left.tv_nsec += 1000000000L;
-            --left.tv_sec;
-        }
-        if (left.tv_sec < 0) break;
+        timespec left;
+        if (!TimeLeft(deadline, &left)) break;
         if (left.tv_sec >= kRecheck.tv_sec) left = kRecheck;
         syscall(SYS_futex, &slot.state, FUTEX_WAIT, kWaiting, &left, nullptr, 0);
     }
@@ -356,11 +358,13 @@ std::shared_ptr<SharedEvent> Find(Mode mode, bool manual, bool initial, const st
     if (self == kProcesses) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     } else if (index < kObjects && mode != Mode::Probe) {
-        result = mapped.events[index].lock();
+        Local& local = mapped.events[index];
+        result = local.event.lock();
         if (!result) {
             segment->objects[index].holders[self / 64] |= uint64_t(1) << (self % 64);
             result = std::make_shared<SharedEvent>(segment, index);
-            mapped.events[index] = result;
+            local.event = result;
+            ++local.alive;
         }
     } else if (index == kObjects && mode == Mode::Open) {
         SetLastError(ERROR_FILE_NOT_FOUND);
@@ -386,7 +390,7 @@ std::shared_ptr<SharedEvent> Find(Mode mode, bool manual, bool initial, const st
             segment->hashes[index] = hash;
             __atomic_store_n(&object.state, kLive, __ATOMIC_RELEASE);
             result = std::make_shared<SharedEvent>(segment, index);
-            mapped.events[index] = result;
+            mapped.events[index] = Local{result, 1};
         }
     }
     UnlockMachine(segment);

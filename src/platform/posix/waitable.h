@@ -106,6 +106,9 @@ void SharedEventsChildAfterFork();
 // The monotonic clock's time `milliseconds` from now (timed waits, Sleep).
 timespec DeadlineAfter(DWORD milliseconds);
 
+// The time from now to `deadline` in `left`; false once it has passed.
+bool TimeLeft(const timespec& deadline, timespec* left);
+
 // Hooks for the threads started by _beginthreadex (threads.cpp).  While
 // such a thread is blocked in a wait it keeps its control signal blocked
 // and records where it waits: a suspension then counts it as stopped at
