@@ -33,7 +33,7 @@ class Greeter final : public ISampleGreeter {
     Greeter() { ++g_liveObjects; }
     ~Greeter() { --g_liveObjects; }
 
-    HRESULT QueryInterface(const IID& riid, void** object) override {
+    HRESULT ZV_STDCALL QueryInterface(const IID& riid, void** object) override {
         if (!object) return E_INVALIDARG;
         if (SameGuid(riid, kIUnknown) || SameGuid(riid, IID_ISampleGreeter)) {
             *object = static_cast<ISampleGreeter*>(this);
@@ -43,8 +43,8 @@ class Greeter final : public ISampleGreeter {
         *object = nullptr;
         return E_NOINTERFACE;
     }
-    ULONG AddRef() override { return ++references_; }
-    ULONG Release() override {
+    ULONG ZV_STDCALL AddRef() override { return ++references_; }
+    ULONG ZV_STDCALL Release() override {
         ULONG left = --references_;
         if (left == 0) delete this;
         return left;
@@ -76,7 +76,7 @@ class Greeter final : public ISampleGreeter {
 // reference count only keeps the library loaded while it is held.
 class GreeterFactory final : public IClassFactory {
   public:
-    HRESULT QueryInterface(const IID& riid, void** object) override {
+    HRESULT ZV_STDCALL QueryInterface(const IID& riid, void** object) override {
         if (!object) return E_INVALIDARG;
         if (SameGuid(riid, kIUnknown) || SameGuid(riid, kIClassFactory)) {
             *object = static_cast<IClassFactory*>(this);
@@ -86,10 +86,10 @@ class GreeterFactory final : public IClassFactory {
         *object = nullptr;
         return E_NOINTERFACE;
     }
-    ULONG AddRef() override { return ULONG(++g_serverLocks); }
-    ULONG Release() override { return ULONG(--g_serverLocks); }
+    ULONG ZV_STDCALL AddRef() override { return ULONG(++g_serverLocks); }
+    ULONG ZV_STDCALL Release() override { return ULONG(--g_serverLocks); }
 
-    HRESULT CreateInstance(IUnknown* outer, const IID& riid, void** object) override {
+    HRESULT ZV_STDCALL CreateInstance(IUnknown* outer, const IID& riid, void** object) override {
         if (!object) return E_INVALIDARG;
         *object = nullptr;
         if (outer) return kNoAggregation;
@@ -101,7 +101,7 @@ class GreeterFactory final : public IClassFactory {
         greeter->Release();
         return status;
     }
-    HRESULT LockServer(int32_t lock) override {
+    HRESULT ZV_STDCALL LockServer(int32_t lock) override {
         if (lock) {
             ++g_serverLocks;
         } else {

@@ -62,7 +62,7 @@ std::string ReadDescription() {
 
 // The sample server: where the installation put it relative to this tool,
 // else where the build put it.
-std::string SampleServerPath() {
+std::string FindSampleServer() {
     const char* configured = getenv("ZV_SAMPLE_SERVER");
     if (configured && *configured) return configured;
     const std::string self = ExecutablePath();
@@ -75,8 +75,17 @@ std::string SampleServerPath() {
     return ZV_SAMPLE_SERVER_BUILD_PATH;
 }
 
-int Run(const std::string& workDir, const std::string& registry, const std::string& userRegistry) {
-    const std::string server = SampleServerPath();
+// Its full path, as `zv com register` records it: taken before the demo
+// moves to its own directory.
+std::string SampleServerPath() {
+    std::error_code error;
+    const auto found = std::filesystem::u8path(FindSampleServer());
+    const auto full = std::filesystem::absolute(found, error);
+    return error ? found.u8string() : full.lexically_normal().u8string();
+}
+
+int Run(const std::string& workDir, const std::string& registry, const std::string& userRegistry,
+        const std::string& server) {
     const WString wServer = Wide(server), wProgId = Wide(kProgId), wClsid = Wide(kClsid);
     printf("zv demo: one request through ZV, in a registry of its own at %s\n"
            "   (removed at the end; the registry at %s is not touched)\n",
@@ -123,7 +132,7 @@ int Run(const std::string& workDir, const std::string& registry, const std::stri
     ok = Check("ZVExportRegistryEntry",
                ZVExportRegistryEntry(HKEY_CLASSES_ROOT, wProgId.c_str(), wExported.c_str()));
     if (ok) {
-        printf("   %s/%s:\n", workDir.c_str(), exported.c_str());
+        printf("   %s:\n", (std::filesystem::u8path(workDir) / exported).u8string().c_str());
         Show(ReadFile(exported));
     }
 
@@ -182,9 +191,10 @@ int Demo(const Args& args) {
     if (!UsePrivateRegistry(workDir, &registry)) {
         fprintf(stderr, "zv: cannot set up the demo's own registry\n");
     } else {
+        const std::string server = SampleServerPath();
         std::string previous = std::filesystem::current_path().string();
         std::filesystem::current_path(workDir);
-        result = Run(workDir, registry, userRegistry);
+        result = Run(workDir, registry, userRegistry, server);
         std::filesystem::current_path(previous);
         DropPrivateRegistry();
     }

@@ -8,6 +8,8 @@
 
 #include <string>
 
+#include "platform/win32.h"
+
 namespace zvtool {
 
 // The running program's file, or "" when the system does not say.
@@ -16,6 +18,10 @@ std::string ExecutablePath();
 // Where the registry is kept: the emulated machine's database file, or the
 // system's own registry.
 std::string RegistryLocation();
+
+// Whether an opened key is one the system serves itself rather than stores
+// (Windows' performance text keys), which answers only some calls.
+bool ServedBySystem(HKEY key);
 
 // fopen for a UTF-8 file name.
 FILE* OpenFile(const std::string& path, const char* mode);

@@ -35,6 +35,8 @@ bool MakePrivateDirectory(std::string* path) {
 
 // The emulated machine opens its registry at the first registry call, from
 // ZV_REGISTRY.
+bool ServedBySystem(HKEY) { return false; }
+
 bool UsePrivateRegistry(const std::string& directory, std::string* where) {
     *where = directory + "/registry.db";
     return setenv("ZV_REGISTRY", where->c_str(), 1) == 0;

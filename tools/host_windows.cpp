@@ -3,6 +3,9 @@
 
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
 #include "tools/text.h"
 
 namespace zvtool {
@@ -15,6 +18,13 @@ std::string ExecutablePath() {
 }
 
 std::string RegistryLocation() { return "the Windows registry"; }
+
+// The performance counters' text is served under ...\Perflib\009 and the
+// like by keys of the system's own, which take value queries only (Wine
+// hands one out when that key is opened, and refuses to enumerate it).
+bool ServedBySystem(HKEY key) {
+    return key == HKEY_PERFORMANCE_DATA || key == HKEY_PERFORMANCE_TEXT || key == HKEY_PERFORMANCE_NLSTEXT;
+}
 
 FILE* OpenFile(const std::string& path, const char* mode) {
     return _wfopen(Wide(path).c_str(), Wide(mode).c_str());
@@ -39,15 +49,50 @@ bool MakePrivateDirectory(std::string* path) {
 namespace {
 HKEY g_private = nullptr;
 std::wstring g_privatePath;
+const wchar_t kPrivatePrefix[] = L"ZV demo ";
+
+// Removes the keys that demos which ended without cleaning up (killed, or
+// the machine went down) left under HKEY_CURRENT_USER\Software: those whose
+// process is gone, and one of this process's own id.
+void RemoveLeftKeys(HKEY software) {
+    const size_t prefix = wcslen(kPrivatePrefix);
+    std::vector<std::wstring> left;
+    WCHAR name[256];
+    for (DWORD index = 0;; ++index) {
+        DWORD length = 256;
+        if (RegEnumKeyExW(software, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        if (wcsncmp(name, kPrivatePrefix, prefix) != 0) continue;
+        const DWORD id = wcstoul(name + prefix, nullptr, 10);
+        HANDLE process = id == GetCurrentProcessId() ? nullptr : OpenProcess(SYNCHRONIZE, FALSE, id);
+        // A process this user may not open (an elevated one) is taken as running.
+        bool running = process ? WaitForSingleObject(process, 0) == WAIT_TIMEOUT
+                               : id != GetCurrentProcessId() && GetLastError() == ERROR_ACCESS_DENIED;
+        if (process) CloseHandle(process);
+        if (!running) left.push_back(name);
+    }
+    for (const std::wstring& key : left) RegDeleteTreeW(software, key.c_str());
+}
 }  // namespace
 
 // Windows has one registry per user: the process's HKEY_CLASSES_ROOT and
-// HKEY_LOCAL_MACHINE are mapped onto a volatile key of its own instead.
+// HKEY_LOCAL_MACHINE are mapped onto a key of its own instead.  The key is
+// not volatile: the library makes its keys non-volatile, and Windows makes
+// no such key below a volatile one (ERROR_CHILD_MUST_BE_VOLATILE).  So the
+// key is removed at the end, and a key left by a demo that was killed is
+// removed by the next one.
 bool UsePrivateRegistry(const std::string&, std::string* where) {
-    g_privatePath = L"Software\\ZV demo " + std::to_wstring(GetCurrentProcessId());
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, g_privatePath.c_str(), 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS,
-                        nullptr, &g_private, nullptr) != ERROR_SUCCESS)
+    HKEY software;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_ALL_ACCESS, &software) != ERROR_SUCCESS) return false;
+    RemoveLeftKeys(software);
+    g_privatePath = kPrivatePrefix + std::to_wstring(GetCurrentProcessId());
+    const LONG made = RegCreateKeyExW(software, g_privatePath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                      KEY_ALL_ACCESS, nullptr, &g_private, nullptr);
+    RegCloseKey(software);
+    g_privatePath = L"Software\\" + g_privatePath;
+    if (made != ERROR_SUCCESS) {
+        g_private = nullptr;
         return false;
+    }
     if (RegOverridePredefKey(HKEY_CLASSES_ROOT, g_private) != ERROR_SUCCESS ||
         RegOverridePredefKey(HKEY_LOCAL_MACHINE, g_private) != ERROR_SUCCESS) {
         DropPrivateRegistry();

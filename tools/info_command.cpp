@@ -12,10 +12,19 @@ namespace {
 
 struct Walk {
     unsigned long keys = 0, values = 0;
+    unsigned long closed = 0;  // keys whose security does not let this user read them
+    unsigned long served = 0;  // keys the system serves itself, not read
+    unsigned long gone = 0;    // keys removed by others while the walk went on
     LONG error = ERROR_SUCCESS;  // the first failure met
     std::string where;
     std::string cut;  // the first key whose subkeys lie too deep to walk
 };
+
+bool Listed(HKEY key, const WString& name) {
+    for (const WString& listed : Subkeys(key))
+        if (listed == name) return true;
+    return false;
+}
 
 // A key path fit for one line: its start and its end.
 std::string Shortened(const std::string& path) {
@@ -29,11 +38,21 @@ void WalkAll(HKEY key, const std::string& path, int depth, Walk* walk) {
     ++walk->keys;
     LONG ended;
     walk->values += Values(key, &ended).size();
+    // The registry is live: a key that others remove while it is walked
+    // ends its enumeration with ERROR_KEY_DELETED, which is no fault.
+    if (ended == ERROR_KEY_DELETED) {
+        ++walk->gone;
+        return;
+    }
     if (ended != ERROR_NO_MORE_ITEMS && walk->error == ERROR_SUCCESS) {
         walk->error = ended;
         walk->where = "the values of " + path;
     }
     const std::vector<WString> names = Subkeys(key, &ended);
+    if (ended == ERROR_KEY_DELETED) {
+        ++walk->gone;
+        return;
+    }
     if (ended != ERROR_NO_MORE_ITEMS && walk->error == ERROR_SUCCESS) {
         walk->error = ended;
         walk->where = "the subkeys of " + path;
@@ -48,6 +67,24 @@ void WalkAll(HKEY key, const std::string& path, int depth, Walk* walk) {
         HKEY child;
         const std::string childPath = path + "\\" + Utf8(name);
         LONG error = OpenKey(key, name, KEY_READ, &child);
+        // On Windows keys carry access rights: some are closed to all but
+        // the system (HKLM\SECURITY, HKLM\SAM\SAM); that is no fault of the
+        // registry.  The POSIX layer refuses no read.
+        if (error == ERROR_ACCESS_DENIED) {
+            ++walk->closed;
+            continue;
+        }
+        // Listed, then not found: removed meanwhile if no longer listed;
+        // still listed, the registry contradicts itself.
+        if (error == ERROR_FILE_NOT_FOUND && !Listed(key, name)) {
+            ++walk->gone;
+            continue;
+        }
+        if (error == ERROR_SUCCESS && ServedBySystem(child)) {
+            ++walk->served;
+            RegCloseKey(child);
+            continue;
+        }
         if (error != ERROR_SUCCESS) {
             if (walk->error == ERROR_SUCCESS) {
                 walk->error = error;
@@ -100,6 +137,9 @@ int InfoCommand(const Args& args) {
             continue;
         walk.keys += below.keys;
         walk.values += below.values;
+        walk.closed += below.closed;
+        walk.served += below.served;
+        walk.gone += below.gone;
         if (walk.cut.empty()) walk.cut = below.cut;
         if (walk.error == ERROR_SUCCESS) walk.error = below.error, walk.where = below.where;
     }
@@ -110,6 +150,10 @@ int InfoCommand(const Args& args) {
     if (!walk.cut.empty())
         printf("  not walked: the subkeys of %s, deeper than %d levels\n", Shortened(walk.cut).c_str(),
                kDeepestWalk);
+    if (walk.closed || walk.served || walk.gone)
+        printf("  not read:  %lu keys closed to this user, %lu served by the system, %lu removed by others during "
+               "the walk\n",
+               walk.closed, walk.served, walk.gone);
     if (walk.error != ERROR_SUCCESS) {
         std::string cause = RegistryCause(walk.error);
         return FailWin32((cause.empty() ? "registry cannot be read: " + location : cause) + " (at " +

@@ -22,6 +22,15 @@ bool FitsNarrowStaging(const ZVWCHAR* name) {
 
 ZVHANDLE HandleOrInvalid(HANDLE handle) { return handle ? handle : ZV_INVALID_HANDLE; }
 
+// -1 stands for no event.  It is refused here, not passed on: on Windows it
+// is also the current process's own handle, which a wait would wait on until
+// the process ends, and which closes without complaint.
+bool NoEvent(ZVHANDLE event) {
+    if (event != ZV_INVALID_HANDLE) return false;
+    SetLastError(ERROR_INVALID_HANDLE);
+    return true;
+}
+
 }  // namespace
 
 extern "C" {
@@ -63,15 +72,17 @@ ZV_API ZVHANDLE ZVOpenEvent(const ZVWCHAR* name) {
     return HandleOrInvalid(OpenEventA(EVENT_ALL_ACCESS, FALSE, narrow));
 }
 
-ZV_API int32_t ZVCloseEvent(ZVHANDLE event) { return CloseHandle(event) ? 1 : 0; }
+ZV_API int32_t ZVCloseEvent(ZVHANDLE event) { return !NoEvent(event) && CloseHandle(event) ? 1 : 0; }
 
-ZV_API int32_t ZVSetEvent(ZVHANDLE event) { return SetEvent(event) ? 1 : 0; }
+ZV_API int32_t ZVSetEvent(ZVHANDLE event) { return !NoEvent(event) && SetEvent(event) ? 1 : 0; }
 
-ZV_API int32_t ZVResetEvent(ZVHANDLE event) { return ResetEvent(event) ? 1 : 0; }
+ZV_API int32_t ZVResetEvent(ZVHANDLE event) { return !NoEvent(event) && ResetEvent(event) ? 1 : 0; }
 
-ZV_API int32_t ZVPulseEvent(ZVHANDLE event) { return PulseEvent(event) ? 1 : 0; }
+ZV_API int32_t ZVPulseEvent(ZVHANDLE event) { return !NoEvent(event) && PulseEvent(event) ? 1 : 0; }
 
-ZV_API uint32_t ZVWaitForEvent(ZVHANDLE event) { return WaitForSingleObject(event, INFINITE); }
+ZV_API uint32_t ZVWaitForEvent(ZVHANDLE event) {
+    return NoEvent(event) ? WAIT_FAILED : WaitForSingleObject(event, INFINITE);
+}
 
 ZV_API int32_t ZVInterlockedIncrement(int32_t* counter) {
     return InterlockedIncrement(reinterpret_cast<LONG volatile*>(counter));

@@ -38,16 +38,25 @@ static std::u16string Value(const std::u16string& path, const char16_t* name = n
 }
 
 // The values (or subkeys) of a key (of HKEY_CLASSES_ROOT unless given),
-// counted with the narrow enumeration; -1 when the key cannot be opened.
+// counted with the enumeration of the family; -1 when the key cannot be
+// opened.  The wide calls on NT: Wine's narrow calls convert a key path into
+// a buffer of 260 characters and fail on the longer paths used here.
 static int Count(const std::u16string& path, bool subkeys = false, HKEY root = HKEY_CLASSES_ROOT) {
+    const bool wide = !Family9x();
+    const WCHAR* widePath = reinterpret_cast<const WCHAR*>(path.c_str());
     HKEY key = nullptr;
-    if (RegOpenKeyExA(root, N(path.c_str()).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return -1;
+    if ((wide ? RegOpenKeyExW(root, widePath, 0, KEY_READ, &key)
+              : RegOpenKeyExA(root, N(path.c_str()).c_str(), 0, KEY_READ, &key)) != ERROR_SUCCESS)
+        return -1;
     int count = 0;
-    for (char name[256];; ++count) {
-        DWORD at = DWORD(count), size = sizeof(name);
-        if ((subkeys ? RegEnumKeyExA(key, at, name, &size, nullptr, nullptr, nullptr, nullptr)
-                     : RegEnumValueA(key, at, name, &size, nullptr, nullptr, nullptr, nullptr)) != ERROR_SUCCESS)
-            break;
+    for (WCHAR name[16384];; ++count) {
+        DWORD at = DWORD(count), size = 16384;
+        char* narrow = reinterpret_cast<char*>(name);
+        LONG status = wide ? (subkeys ? RegEnumKeyExW(key, at, name, &size, nullptr, nullptr, nullptr, nullptr)
+                                      : RegEnumValueW(key, at, name, &size, nullptr, nullptr, nullptr, nullptr))
+                           : (subkeys ? RegEnumKeyExA(key, at, narrow, &size, nullptr, nullptr, nullptr, nullptr)
+                                      : RegEnumValueA(key, at, narrow, &size, nullptr, nullptr, nullptr, nullptr));
+        if (status != ERROR_SUCCESS) break;
     }
     RegCloseKey(key);
     return count;
@@ -166,11 +175,18 @@ TEST(RegisterComponent, RefusesWhatDoesNotFitAndKeepsWhatWasWritten) {
     // identifier text of 490, and one more of either is refused.
     const std::u16string progId = std::u16string(250, u'p') + u"\\" + std::u16string(254, u'q');
     const std::u16string clsid = std::u16string(245, u'c') + u"\\" + std::u16string(244, u'd');
-    // The registry refuses an empty key name, here at the first entry.
+    const int roots = Count(u"", true);
     const std::u16string refused[][2] = {{u"", kClass}, {u"T.1", u""}, {progId + u"r", kClass},
-                                         {u"T.2", clsid + u"e"}, {u"Test\\\\Refused", kClass}};
+                                         {u"T.2", clsid + u"e"}};
     for (const auto& r : refused) EXPECT_EQ(Register(r[0], r[1]), E_FAIL) << zvtest::N(r[0].c_str());
-    EXPECT_EQ(Count(u"", true), 0);
+    // A key name is one or more characters ("Structure of the Registry" in
+    // the Win32 documentation): the registry refuses the empty name between
+    // two backslashes, here at the first entry.  Wine passes over it and
+    // makes "Test\Refused".
+    if (!UnderWine()) {
+        EXPECT_EQ(Register(u"Test\\\\Refused", kClass), E_FAIL);
+    }
+    EXPECT_EQ(Count(u"", true), roots);
     if (!Family9x()) {  // the narrow registry path holds 255 characters
         EXPECT_EQ(Register(progId, clsid), S_OK);
         EXPECT_EQ(Count(progId + u"\\CLSID"), 1);
@@ -179,8 +195,14 @@ TEST(RegisterComponent, RefusesWhatDoesNotFitAndKeepsWhatWasWritten) {
     // A class text ending in a backslash passes entries 2 and 3 (one trailing
     // backslash is allowed) and makes the fourth key path invalid: the first
     // three entries stay.
-    EXPECT_EQ(Register(u"Test.Partial", kClass + u"\\"), E_FAIL);
+    // Wine makes that path's keys as it makes "Test\\Refused" above.
+    const HRESULT partial = Register(u"Test.Partial", kClass + u"\\");
+    if (!UnderWine()) {
+        EXPECT_EQ(partial, E_FAIL);
+    }
     EXPECT_EQ(Value(u"Test.Partial\\CLSID"), kClass + u"\\");
     EXPECT_EQ(Value(kClassKey), u"Test.Partial");
-    EXPECT_EQ(Count(kClassKey + u"\\InprocServer32"), -1);
+    if (!UnderWine()) {
+        EXPECT_EQ(Count(kClassKey + u"\\InprocServer32"), -1);
+    }
 }

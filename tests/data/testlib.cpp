@@ -26,9 +26,15 @@ __attribute__((visibility("default"))) int ZvTestLength(const char* text) {
 #define ZV_X100 ZV_X10 ZV_X10 ZV_X10 ZV_X10 ZV_X10 ZV_X10 ZV_X10 ZV_X10 ZV_X10 ZV_X10
 #define ZV_X499 ZV_X100 ZV_X100 ZV_X100 ZV_X100 ZV_X10 ZV_X10 ZV_X10 ZV_X10 ZV_X10 ZV_X10 ZV_X10 ZV_X10 ZV_X10 "xxxxxxxxx"
 
+// An assembler name is taken as it is: the target's prefix of C names (an
+// underscore on 32-bit Windows) goes in front by hand.
+#define ZV_TEXT(x) #x
+#define ZV_PREFIX(x) ZV_TEXT(x)
+
 extern "C" {
-__attribute__((visibility("default"))) int ZvLong511(void) __asm__("ZvLongSymbol" ZV_X499);
-__attribute__((visibility("default"))) int ZvLong512(void) __asm__("ZvLongSymbol" ZV_X499 "x");
+#define ZV_LONG_SYMBOL ZV_PREFIX(__USER_LABEL_PREFIX__) "ZvLongSymbol" ZV_X499
+__attribute__((visibility("default"))) int ZvLong511(void) __asm__(ZV_LONG_SYMBOL);
+__attribute__((visibility("default"))) int ZvLong512(void) __asm__(ZV_LONG_SYMBOL "x");
 int ZvLong511(void) { return 511; }
 int ZvLong512(void) { return 512; }
 }

@@ -1,4 +1,4 @@
-// Files, directories, full paths, time and dynamic libraries, on the wide
+// Files, directories, full paths and dynamic libraries, on the wide
 // and on the narrow path (on the 9x family only the narrow path exists).
 #include <gtest/gtest.h>
 #include <string.h>
@@ -119,14 +119,6 @@ TEST(FullPath, JoinsTheCurrentDirectoryWithinItsBuffers) {
     InDirectory root("/");
     EXPECT_EQ(FullPath(out, fits.substr(1) + "c", 1100), nullptr);
     EXPECT_EQ(FullPath(nullptr, fits.substr(1) + "c", 0), nullptr);
-}
-
-TEST(Time, TickCountAndLocalTimeComeFromTheSystem) {
-    EXPECT_LT(GetTickCount() - ZVGetTickCount(), 1000u);
-    SYSTEMTIME st;
-    memset(&st, 0xFF, sizeof st);
-    ZVGetLocalTime(&st);  // writes all eight fields
-    EXPECT_EQ(std::count(&st.wYear, &st.wYear + 8, 0xFFFF), 0);
 }
 
 TEST(Libraries, OpenFindCloseAndNameLimits) {

@@ -75,6 +75,17 @@ inline bool Family9x() {
 #endif
 }
 
+// True when the tests run under Wine rather than on Windows itself: for the
+// few answers in which Wine is known to differ from Windows.
+inline bool UnderWine() {
+#if defined(_WIN32)
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version");
+#else
+    return false;
+#endif
+}
+
 // The settings of the wide-call switch this family has: narrow always,
 // wide on the NT family.
 inline std::vector<uint16_t> CallWidths() {

@@ -2,9 +2,12 @@
 // registry: subcommands, exit codes, and what lands in the registry.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support.h"
@@ -120,16 +123,61 @@ TEST_F(ToolWindowsTest, AddressesAndInfo) {
               "{\"ok\": true, \"scheme\": null, \"host\": \"server\", \"port\": null, \"path\": "
               "\"dbname\", \"transport\": null, \"link\": null, \"attributes\": []}\n");
     EXPECT_EQ(Zv({"uri", "a,,b", "--json"}).out, "{\"ok\": false}\n");
-    // Not its exit code: the integrity walk finds keys of Wine's own that
-    // cannot be read.
-    const Result info = Zv({"info"});
-    EXPECT_TRUE(Has(info.out, "NT family") && Has(info.out, "the Windows registry")) << info.out;
+    // The walk passes over keys closed to this user, the performance text
+    // the system serves under ...\\Perflib\\009, and keys that a thread
+    // makes and removes meanwhile.
+    std::atomic<bool> stop(false);
+    std::thread churn([&stop] {
+        for (unsigned i = 0; !stop; ++i) {
+            const std::string key = "Software\\ZvChurn\\k" + std::to_string(i % 50) + "\\inner";
+            HKEY made;
+            if (RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &made,
+                                nullptr) == ERROR_SUCCESS)
+                RegCloseKey(made);
+            if (i % 50 == 49) RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\ZvChurn");
+        }
+    });
+    for (int run = 0; run < 3; ++run) {
+        const Result info = Zv({"info"});
+        EXPECT_TRUE(info.exit == 0 && Has(info.out, "NT family") && Has(info.out, "the Windows registry") &&
+                    Has(info.out, "values, all readable"))
+            << info.out << info.err;
+    }
+    stop = true;
+    churn.join();
+    RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\ZvChurn");
 }
 
+// The keys below HKEY_CURRENT_USER\Software whose names begin with `prefix`.
+std::vector<std::string> SoftwareKeys(const std::string& prefix) {
+    std::vector<std::string> found;
+    HKEY software;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &software) != ERROR_SUCCESS) return found;
+    char name[256];
+    for (DWORD index = 0, size = sizeof name;
+         RegEnumKeyExA(software, index, name, &size, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+         ++index, size = sizeof name)
+        if (std::string(name).compare(0, prefix.size(), prefix) == 0) found.push_back(name);
+    RegCloseKey(software);
+    return found;
+}
+
+// The demo works in a key of its own below HKEY_CURRENT_USER\Software and
+// removes it, and the key a killed demo left (no process has id 0).
 TEST_F(ToolWindowsTest, DemoRunsAndCleansUp) {
+    HKEY left;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\ZV demo 0\\CLSID", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              &left, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(left);
     const Result demo = Zv({"demo"});
-    EXPECT_TRUE(demo.exit == 0 && Has(demo.out, "Hello, world!")) << demo.out << demo.err;
-    EXPECT_EQ(Zv({"reg", "get", "HKCR\\ZVSample.Greeter.1"}).exit, 1);  // the demo cleans up
+    EXPECT_TRUE(demo.exit == 0 && Has(demo.out, "Hello, world!") && Has(demo.out, "description after:  \"ZV sample greeter, changed\""))
+        << demo.out << demo.err;
+    EXPECT_EQ(Zv({"reg", "get", "HKCR\\ZVSample.Greeter.1"}).exit, 1);  // the machine's own classes untouched
+    EXPECT_EQ(SoftwareKeys("ZV demo "), std::vector<std::string>());
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::temp_directory_path(), error))
+        EXPECT_NE(entry.path().filename().string().rfind("zv-demo-", 0), 0u) << entry.path();  // its folder went
 }
 
 }  // namespace
