@@ -206,6 +206,10 @@ TEST(PlatformThreads, ConcurrentControlStartAndEnd) {
                 HANDLE t = Begin([](void* p) -> unsigned { return unsigned(reinterpret_cast<uintptr_t>(p)); },
                                  reinterpret_cast<void*>(uintptr_t(i)));
                 ASSERT_NE(t, nullptr);
+                // Suspended while it starts (or refused once it has ended).
+                if (SuspendThread(t) != DWORD(-1)) {
+                    EXPECT_EQ(ResumeThread(t), 1u);
+                }
                 // Every other handle is closed while its thread may still run.
                 if (i % 2) {
                     EXPECT_TRUE(CloseHandle(t));

@@ -90,10 +90,12 @@ void ParkWhileSuspended(Control* control) {
         uint32_t request = Load(&control->request);
         if (Load(&control->terminate)) EndKernelThread(control);
         if ((request & 1) == 0) return;
-        if (__atomic_load_n(&control->parked, __ATOMIC_RELAXED) != request) {
-            __atomic_store_n(&control->parked, request, __ATOMIC_RELEASE);
-            FutexWakeAll(&control->parked);
-        }
+        // Woken every time, even when `parked` already holds the request:
+        // the signal may arrive between an inline park's store and its
+        // wake, and the handler's park would then wait for a resume that
+        // the suspender, never woken, cannot give.
+        __atomic_store_n(&control->parked, request, __ATOMIC_RELEASE);
+        FutexWakeAll(&control->parked);
         FutexWait(&control->request, request);
     }
 }
