@@ -88,7 +88,7 @@ int Run(const std::string& workDir, const std::string& registry, const std::stri
         const std::string& server) {
     const WString wServer = Wide(server), wProgId = Wide(kProgId), wClsid = Wide(kClsid);
     printf("zv demo: one request through ZV, in a registry of its own at %s\n"
-           "   (removed at the end; nothing else in %s is touched)\n",
+           "   (removed at the end; what %s holds stays as it is)\n",
            registry.c_str(), userRegistry.c_str());
 
     Step("Register the sample server");
