@@ -1,18 +1,7 @@
 # Cross-compiling ZV for Windows (i686) with Debian's MinGW-w64.
-# The -posix compilers: their C++ runtime has std::thread, which the test
-# programs use; every program and zv.dll link that runtime statically, so
-# they need only Windows' own DLLs.
-set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(ZV_MINGW_TRIPLE i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${ZV_MINGW_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${ZV_MINGW_TRIPLE}-g++-posix)
-set(CMAKE_RC_COMPILER ${ZV_MINGW_TRIPLE}-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/${ZV_MINGW_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
 # Test programs run under Wine (its 32-bit part, wine32).
 find_program(ZV_WINE wine)
 if(ZV_WINE)

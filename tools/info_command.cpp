@@ -32,31 +32,30 @@ std::string Shortened(const std::string& path) {
     return path.substr(0, 100) + "..." + path.substr(path.size() - 40);
 }
 
+// Records how an enumeration of `what` ended; false when the key is gone.
+// The registry is live: a key that others remove while it is walked ends
+// its enumeration with ERROR_KEY_DELETED, which is no fault.
+bool EnumerationEnded(LONG ended, const std::string& what, Walk* walk) {
+    if (ended == ERROR_KEY_DELETED) {
+        ++walk->gone;
+        return false;
+    }
+    if (ended != ERROR_NO_MORE_ITEMS && walk->error == ERROR_SUCCESS) {
+        walk->error = ended;
+        walk->where = what;
+    }
+    return true;
+}
+
 // Opens, enumerates and reads everything below `key`, recording the first
 // failure.
 void WalkAll(HKEY key, const std::string& path, int depth, Walk* walk) {
     ++walk->keys;
     LONG ended;
     walk->values += Values(key, &ended).size();
-    // The registry is live: a key that others remove while it is walked
-    // ends its enumeration with ERROR_KEY_DELETED, which is no fault.
-    if (ended == ERROR_KEY_DELETED) {
-        ++walk->gone;
-        return;
-    }
-    if (ended != ERROR_NO_MORE_ITEMS && walk->error == ERROR_SUCCESS) {
-        walk->error = ended;
-        walk->where = "the values of " + path;
-    }
+    if (!EnumerationEnded(ended, "the values of " + path, walk)) return;
     const std::vector<WString> names = Subkeys(key, &ended);
-    if (ended == ERROR_KEY_DELETED) {
-        ++walk->gone;
-        return;
-    }
-    if (ended != ERROR_NO_MORE_ITEMS && walk->error == ERROR_SUCCESS) {
-        walk->error = ended;
-        walk->where = "the subkeys of " + path;
-    }
+    if (!EnumerationEnded(ended, "the subkeys of " + path, walk)) return;
     // Deeper keys come only from a file made before keys were held to this
     // depth; they are left unopened and said, not taken for damage.
     if (depth == kDeepestWalk && !names.empty()) {

@@ -55,12 +55,28 @@ std::string RootText(HKEY root) {
     return "";
 }
 
+namespace {
+
+struct CodeName {
+    LONG code;  // a Win32 error or an HRESULT: both 32-bit
+    const char* name;
+};
+
+// "0x%08X (NAME)", with `unknown` when the table does not hold the code.
+template <size_t N>
+std::string CodeText(LONG code, const CodeName (&names)[N], const char* unknown) {
+    const char* name = unknown;
+    for (const CodeName& known : names)
+        if (known.code == code) name = known.name;
+    char text[64];
+    snprintf(text, sizeof(text), "0x%08X (%s)", unsigned(code), name);
+    return text;
+}
+
+}  // namespace
+
 std::string StatusText(HRESULT status) {
-    struct Name {
-        HRESULT status;
-        const char* name;
-    };
-    const Name names[] = {
+    const CodeName names[] = {
         {S_OK, "S_OK"},
         {S_FALSE, "S_FALSE"},
         {E_FAIL, "E_FAIL"},
@@ -72,21 +88,12 @@ std::string StatusText(HRESULT status) {
         {CLASS_E_CLASSNOTAVAILABLE, "CLASS_E_CLASSNOTAVAILABLE"},
         {RPC_E_CHANGED_MODE, "RPC_E_CHANGED_MODE"},
     };
-    char text[64];
-    const char* name = "unknown status";
-    for (const Name& known : names)
-        if (known.status == status) name = known.name;
-    snprintf(text, sizeof(text), "0x%08X (%s)", unsigned(status), name);
-    return text;
+    return CodeText(status, names, "unknown status");
 }
 
 std::string Win32ErrorText(LONG error) {
-    struct Name {
-        LONG error;
-        const char* name;
-    };
     // Win32's numbers, fixed on every system.
-    const Name names[] = {
+    const CodeName names[] = {
         {0, "ERROR_SUCCESS"},           {2, "ERROR_FILE_NOT_FOUND"},     {3, "ERROR_PATH_NOT_FOUND"},
         {5, "ERROR_ACCESS_DENIED"},     {6, "ERROR_INVALID_HANDLE"},     {8, "ERROR_NOT_ENOUGH_MEMORY"},
         {14, "ERROR_OUTOFMEMORY"},      {80, "ERROR_FILE_EXISTS"},       {87, "ERROR_INVALID_PARAMETER"},
@@ -99,12 +106,7 @@ std::string Win32ErrorText(LONG error) {
         {1020, "ERROR_KEY_HAS_CHILDREN"}, {1021, "ERROR_CHILD_MUST_BE_VOLATILE"},
         {1450, "ERROR_NO_SYSTEM_RESOURCES"}, {1630, "ERROR_UNSUPPORTED_TYPE"},
     };
-    char text[64];
-    const char* name = "unknown error";
-    for (const Name& known : names)
-        if (known.error == error) name = known.name;
-    snprintf(text, sizeof(text), "0x%08X (%s)", unsigned(error), name);
-    return text;
+    return CodeText(error, names, "unknown error");
 }
 
 std::string ClsidText(const CLSID& clsid) {
