@@ -20,10 +20,13 @@ finish() { echo "windows: $passed passed, $failed failed"; exit $((failed > 0));
 step "packages"
 scripts/deps.sh --windows || { fail "installing the MinGW-w64, Wine and Xvfb packages"; finish; }
 wine32=0
-if scripts/deps.sh --wine32 >"$build/wine32.log" 2>&1; then
-  wine32=1
-else
+if ! scripts/deps.sh --wine32 >"$build/wine32.log" 2>&1; then
   echo "windows: 32-bit Wine could not be installed ($(tail -1 "$build/wine32.log")); i686 is built and checked, not run"
+elif ! wine --version >"$build/wine32.log" 2>&1; then
+  # Installed, yet a kernel without 32-bit support cannot start its loader.
+  echo "windows: 32-bit Wine is installed but does not start ($(tail -1 "$build/wine32.log")); i686 is built and checked, not run"
+else
+  wine32=1
 fi
 
 # Configures and builds one architecture: build_arch ARCH TARGET...
