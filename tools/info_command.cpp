@@ -73,6 +73,11 @@ void WalkAll(HKEY key, const std::string& path, int depth, Walk* walk) {
             ++walk->closed;
             continue;
         }
+        // The key itself was removed after it listed this subkey.
+        if (error == ERROR_KEY_DELETED) {
+            ++walk->gone;
+            return;
+        }
         // Listed, then not found: removed meanwhile if no longer listed;
         // still listed, the registry contradicts itself.
         if (error == ERROR_FILE_NOT_FOUND && !Listed(key, name)) {
