@@ -73,13 +73,19 @@ run_tests() {
   [ -d "$dir/tests" ] || return 0
   step "tests under Wine, $arch"
   export WINEDEBUG=-all WINEARCH=win64 WINEDLLOVERRIDES="mscoree,mshtml="
+  export ZV_WINE=$(sed -n 's/^ZV_WINE:FILEPATH=//p' "$dir/CMakeCache.txt")
   local template=$build/wine-template
   if [ ! -f "$template/system.reg" ]; then
     rm -rf "$template"
-    WINEPREFIX=$template wineboot -i >"$build/wineboot.log" 2>&1
+    # Through the 64-bit loader: the `wineboot` wrapper takes the 32-bit one
+    # whenever wine32 is installed, also where it cannot start.
+    WINEPREFIX=$template "$ZV_WINE" wineboot -i >"$build/wineboot.log" 2>&1
     WINEPREFIX=$template wineserver -w
   fi
-  export ZV_WINE=$(sed -n 's/^ZV_WINE:FILEPATH=//p' "$dir/CMakeCache.txt")
+  if [ ! -f "$template/system.reg" ]; then
+    fail "making the template Wine prefix (see $build/wineboot.log)"
+    return
+  fi
   export WINEPREFIX=$build/wine-run
   rm -rf "$WINEPREFIX"
   cp -a "$template" "$WINEPREFIX"

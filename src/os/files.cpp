@@ -37,7 +37,7 @@ bool StageName(const ZVWCHAR* name, char* buffer, uint32_t size, DWORD tooLong, 
 
 namespace zv {
 
-int32_t ZVDeleteFile(const ZVWCHAR* path) {
+int32_t ZVDeleteFile(const WCHAR* path) {
     if (g_wideCalls) return DeleteFileW(path);
     char narrow[kPathStaging];
     const char* staged;

@@ -13,7 +13,7 @@ namespace zv {
 // Win32 result (non-zero on success, 0 with the last error set); callers may
 // ignore it.  On the narrow path a path of 512 or more characters fails with
 // ERROR_FILENAME_EXCED_RANGE.
-int32_t ZVDeleteFile(const ZVWCHAR* path);
+int32_t ZVDeleteFile(const WCHAR* path);
 
 }  // namespace zv
 

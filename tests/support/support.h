@@ -24,6 +24,13 @@ inline std::u16string W(const char* text) {
     return out;
 }
 
+// Text for the library's internal C++ functions, which take the system's
+// WCHAR: wchar_t on Windows, where the tests' text is char16_t (the same
+// 16-bit unit).
+static_assert(sizeof(WCHAR) == sizeof(char16_t), "one wide unit is 16 bits");
+inline const WCHAR* SystemText(const char16_t* text) { return reinterpret_cast<const WCHAR*>(text); }
+inline WCHAR* SystemText(char16_t* text) { return reinterpret_cast<WCHAR*>(text); }
+
 // Narrow text from a wide string: each unit's low byte.
 inline std::string N(const ZVWCHAR* text) {
     std::string out;
