@@ -7,10 +7,20 @@
 #include <stdio.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/win32.h"
 
 namespace zvtool {
+
+// The program's arguments, without its name, in UTF-8.  Windows passes a
+// program's argv in the ANSI code page, where any character outside it is
+// lost, so there the wide command line is read instead.
+std::vector<std::string> Arguments(int argc, char** argv);
+
+// Text written to a console arrives as the UTF-8 it is, until the program
+// ends (the console's own setting is restored then).
+void UseUtf8Console();
 
 // The running program's file, or "" when the system does not say.
 std::string ExecutablePath();

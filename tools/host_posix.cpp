@@ -7,6 +7,10 @@
 
 namespace zvtool {
 
+std::vector<std::string> Arguments(int argc, char** argv) { return std::vector<std::string>(argv + 1, argv + argc); }
+
+void UseUtf8Console() {}  // terminals take the bytes as they come
+
 std::string ExecutablePath() {
     char self[PATH_MAX];
     ssize_t length = readlink("/proc/self/exe", self, sizeof(self) - 1);

@@ -2,6 +2,8 @@
 #include "tools/host.h"
 
 #include <windows.h>
+#include <shellapi.h>
+#include <stdlib.h>
 
 #include <string>
 #include <vector>
@@ -9,6 +11,30 @@
 #include "tools/text.h"
 
 namespace zvtool {
+
+std::vector<std::string> Arguments(int argc, char** argv) {
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!wide) return std::vector<std::string>(argv + 1, argv + argc);
+    std::vector<std::string> args;
+    for (int i = 1; i < count; ++i) args.push_back(Utf8(WString(wide[i])));
+    LocalFree(wide);
+    return args;
+}
+
+namespace {
+UINT g_consoleCodePage;
+void RestoreConsole() { SetConsoleOutputCP(g_consoleCodePage); }
+}  // namespace
+
+void UseUtf8Console() {
+    DWORD mode;
+    if (!GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) &&
+        !GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode))
+        return;  // files and pipes take the UTF-8 bytes as they are
+    g_consoleCodePage = GetConsoleOutputCP();
+    if (g_consoleCodePage != CP_UTF8 && SetConsoleOutputCP(CP_UTF8)) atexit(RestoreConsole);
+}
 
 std::string ExecutablePath() {
     WCHAR self[MAX_PATH];

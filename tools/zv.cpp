@@ -11,6 +11,7 @@
 
 #include "tools/cli.h"
 #include "tools/event_command.h"
+#include "tools/host.h"
 
 namespace {
 
@@ -69,7 +70,8 @@ int Run(const zvtool::Args& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    int status = Run(zvtool::Args(argv + 1, argv + argc));
+    zvtool::UseUtf8Console();
+    int status = Run(zvtool::Arguments(argc, argv));
     // Output that did not arrive is a failure, whatever the command did.
     if (fflush(stdout) != 0 || ferror(stdout)) {
         fprintf(stderr, "zv: cannot write the output: %s\n", strerror(errno));

@@ -37,21 +37,30 @@ HANDLE Inheritable(const std::string& path, DWORD access, DWORD disposition) {
                        FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
+// UTF-8 text as Windows' UTF-16.
+std::wstring WideOf(const std::string& utf8) {
+    std::wstring wide(utf8.size() + 1, L'\0');
+    wide.resize(size_t(MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &wide[0], int(wide.size())) - 1));
+    return wide;
+}
+
 struct ToolWindowsTest : ::testing::Test {
-    // Runs zv.exe in the test's folder, its output into files there.
+    // Runs zv.exe in the test's folder, its output into files there.  The
+    // arguments are UTF-8 and reach the tool in UTF-16, as a shell passes them.
     Result Zv(const Args& args) {
         std::string commandLine = "\"" ZV_TOOL_PATH "\"";
         for (const std::string& arg : args) commandLine += " \"" + arg + "\"";
+        std::wstring wideLine = WideOf(commandLine);
         HANDLE out = Inheritable(dir_.file("out"), GENERIC_WRITE, CREATE_ALWAYS);
         HANDLE err = Inheritable(dir_.file("err"), GENERIC_WRITE, CREATE_ALWAYS);
         HANDLE in = Inheritable("NUL", GENERIC_READ, OPEN_EXISTING);
-        STARTUPINFOA startup = {};
+        STARTUPINFOW startup = {};
         startup.cb = sizeof startup;
         startup.dwFlags = STARTF_USESTDHANDLES;
         startup.hStdInput = in, startup.hStdOutput = out, startup.hStdError = err;
         PROCESS_INFORMATION child;
         DWORD code = DWORD(-1);
-        if (CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, dir_.path().c_str(),
+        if (CreateProcessW(nullptr, &wideLine[0], nullptr, nullptr, TRUE, 0, nullptr, WideOf(dir_.path()).c_str(),
                            &startup, &child)) {
             if (WaitForSingleObject(child.hProcess, 60000) != WAIT_OBJECT_0) TerminateProcess(child.hProcess, DWORD(-1));
             GetExitCodeProcess(child.hProcess, &code);
@@ -146,6 +155,83 @@ TEST_F(ToolWindowsTest, AddressesAndInfo) {
     stop = true;
     churn.join();
     RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\ZvChurn");
+}
+
+// Each failure exits with 1 and names its cause, as Windows reported it:
+// the machine's registry, its file system and its module loader.
+TEST_F(ToolWindowsTest, FailuresNameTheirCause) {
+    const std::string clsid = "{60F0173A-E9CD-4AD1-BC1E-A1F9003AE301}";
+    auto write = [this](const std::string& name, const std::string& text) { std::ofstream(dir_.file(name)) << text; };
+    ASSERT_EQ(Zv({"reg", "set", kKey, "Color", "blue"}).exit, 0);
+    ASSERT_EQ(Zv({"reg", "set", "HKCR\\CLSID\\" + clsid + "\\InprocServer32", "C:\\nonexistent\\server.dll"}).exit, 0);
+    ASSERT_EQ(Zv({"reg", "set", "HKCR\\ZvBroken.1\\CLSID", clsid}).exit, 0);
+    write("exists.cfg", "keep");
+    write("garbage.cfg", "[" + kKey + "\\G]\na=1\n\nstray words\n");
+    write("longvalue.cfg", "[" + kKey + "\\V]\nok=" + std::string(255, 'v') + "\nlong=" + std::string(256, 'v') + "\n");
+    write("notalibrary.dll", "text");
+    const std::string nope = "HKLM\\Software\\ZvNope";
+    const struct {
+        Args args;
+        std::vector<std::string> said;
+    } cases[] = {
+        {{"reg", "get", nope}, {"key not found: " + nope, "0x00000002 (ERROR_FILE_NOT_FOUND)"}},
+        {{"reg", "get", kKey, "Nope"}, {"value not found: Nope in " + kKey}},
+        {{"reg", "delete", nope}, {"key not found: " + nope, "0x80004005 (E_FAIL)"}},
+        {{"reg", "set", "HKLM\\Software\\" + std::string(300, 'k'), "a", "b"}, {"too long: ", "characters, at most 255)"}},
+        {{"reg", "export", kKey, "exists.cfg"}, {"file exists: exists.cfg", "0x80004005 (E_FAIL)"}},
+        {{"reg", "export", kKey, "nofolder\\new.cfg"}, {"folder not found: nofolder"}},
+        {{"reg", "export", "HKLM", "root.cfg"}, {"cannot export a whole root: HKLM", "E_INVALIDARG"}},
+        {{"reg", "import", "missing.cfg"}, {"file not found: missing.cfg", "0x80004005 (E_FAIL)"}},
+        {{"reg", "import", "garbage.cfg"}, {"garbage.cfg:4: outside any section", "--lenient"}},
+        {{"reg", "import", "longvalue.cfg"}, {"longvalue.cfg:3: section name, key or value longer than 255"}},
+        {{"com", "register", "C:\\nonexistent\\server.dll", "P.1", "d", clsid},
+         {"server not found: C:\\nonexistent\\server.dll"}},
+        {{"com", "register", "notalibrary.dll", "P.1", "d", clsid}, {"server cannot be loaded: "}},
+        {{"com", "register", ZV_TEST_LIBRARY_PATH, "P.1", "d", clsid}, {"server does not export DllGetClassObject"}},
+        {{"com", "register", ZV_SAMPLE_SERVER_PATH, "P.1", "d", "{60F0173A}"}, {"not a CLSID: {60F0173A}"}},
+        {{"com", "create", "No.Such.Class"}, {"ProgID not registered: No.Such.Class", "E_FAIL"}},
+        {{"com", "create", "ZvBroken.1"}, {"server not found: C:\\nonexistent\\server.dll", "REGDB_E_CLASSNOTREG"}},
+    };
+    for (const auto& c : cases) {
+        const Result result = Zv(c.args);
+        EXPECT_EQ(result.exit, 1) << c.args[1] << " " << c.args[2] << "\n" << result.err;
+        for (const std::string& part : c.said) EXPECT_TRUE(Has(result.err, part)) << part << "\n" << result.err;
+    }
+    EXPECT_EQ(Slurp(dir_.file("exists.cfg")), "keep");
+    EXPECT_EQ(RegistryString(HKEY_LOCAL_MACHINE, "Software\\ToolDemoWindows\\V", "ok"), std::string(255, 'v'));
+    EXPECT_EQ(RegistryString(HKEY_LOCAL_MACHINE, "Software\\ToolDemoWindows\\V", "long"), "<none>");
+    EXPECT_EQ(Zv({"reg", "delete", kKey}).exit, 0);
+    EXPECT_EQ(Zv({"reg", "delete", "HKCR\\ZvBroken.1"}).exit, 0);
+    EXPECT_EQ(Zv({"reg", "delete", "HKCR\\CLSID\\" + clsid}).exit, 0);
+}
+
+// A string value as the machine's registry holds it, or L"<none>".
+std::wstring RegistryText(HKEY root, const wchar_t* path, const wchar_t* name) {
+    wchar_t data[256];
+    DWORD size = sizeof data, type = 0;
+    HKEY key;
+    if (RegOpenKeyExW(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return L"<none>";
+    const LONG status = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS && type == REG_SZ ? std::wstring(data) : L"<none>";
+}
+
+// Text reaches the registry whole, whatever the ANSI code page holds, and
+// text that a configuration file cannot keep is written with a warning.
+TEST_F(ToolWindowsTest, TextOutsideLatin1IsWrittenWithAWarning) {
+    const Result price = Zv({"reg", "set", kKey, "Price", "5\xE2\x82\xAC"});  // 5 and the euro sign
+    const Result name = Zv({"reg", "set", kKey, "Name", "caf\xC3\xA9 \xCE\xB1"});  // and an alpha
+    EXPECT_TRUE(price.exit == 0 && name.exit == 0) << price.err << name.err;
+    EXPECT_EQ(RegistryText(HKEY_LOCAL_MACHINE, L"Software\\ToolDemoWindows", L"Price"), L"5\u20AC");
+    EXPECT_EQ(RegistryText(HKEY_LOCAL_MACHINE, L"Software\\ToolDemoWindows", L"Name"), L"caf\u00E9 \u03B1");
+    EXPECT_EQ(Zv({"reg", "get", kKey, "Price"}).out, "5\xE2\x82\xAC\n");
+    const Result exported = Zv({"reg", "export", kKey, "price.cfg"});
+    EXPECT_TRUE(exported.exit == 0 && Has(exported.err, "warning: [" + kKey + "] Price: text outside ISO-8859-1"))
+        << exported.err;
+    std::ofstream(dir_.file("utf8.cfg")) << "[" << kKey << "]\nCity=caf\xC3\xA9\n";
+    const Result imported = Zv({"reg", "import", "utf8.cfg"});
+    EXPECT_TRUE(imported.exit == 0 && Has(imported.err, "warning: utf8.cfg:2: holds UTF-8 text")) << imported.err;
+    EXPECT_EQ(Zv({"reg", "delete", kKey}).exit, 0);
 }
 
 // The keys below HKEY_CURRENT_USER\Software whose names begin with `prefix`.
