@@ -445,8 +445,12 @@ TEST(ZComRuntime, CacheReleaseInInsertionOrderAndOneAllocatorReferencePerInitial
 TEST(ZComConcurrency, ManyThreadsCreateObjectsAndPassTheCountThroughZero) {
     Watchdog watchdog(120);
     TestServer servers[2] = {TestServer(ZV_TEST_SERVER_A), TestServer(ZV_TEST_SERVER_B)};
+    // Classes of their own (from 0x10): on Windows the tests share the
+    // machine's registry, and CTest may run two of them at once.
     const int kClasses = 6, kThreads = 12, kRounds = 150;
-    for (uint8_t c = 0; c < kClasses; ++c) ASSERT_EQ(Register(servers[c % 2].path, ServedClass(c)), S_OK);
+    const uint8_t kFirstClass = 0x10;
+    for (uint8_t c = 0; c < kClasses; ++c)
+        ASSERT_EQ(Register(servers[c % 2].path, ServedClass(uint8_t(kFirstClass + c))), S_OK);
     // DllGetClassObject takes its time, so that the two threads that start
     // with each class meet inside the first creation.
     for (TestServer& server : servers) server.SetDelay(30);
@@ -455,7 +459,7 @@ TEST(ZComConcurrency, ManyThreadsCreateObjectsAndPassTheCountThroughZero) {
     std::atomic<int> wrong{0};
     RunTogether(kThreads, [&](int t) {
         for (int i = 0; i < kRounds; ++i) {
-            const CLSID clsid = ServedClass(uint8_t((t + i) % kClasses));
+            const CLSID clsid = ServedClass(uint8_t(kFirstClass + (t + i) % kClasses));
             wrong += !Round(&clsid, uint32_t(16 + i));
         }
     });
