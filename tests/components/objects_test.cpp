@@ -55,12 +55,19 @@ std::string ServerPath(const char* built) { return built; }
 struct TestServer {
     explicit TestServer(const char* file) : path(ServerPath(file)), library(OpenModule(path)) {}
     ~TestServer() { UnloadModule(library); }
+    // Counts of -1 when the test could not load the library.
     ServerCounts Counts() const {
-        ServerCounts counts = {};
-        reinterpret_cast<void (*)(ServerCounts*)>(Symbol(library, "TestServerCounts"))(&counts);
+        ServerCounts counts = {-1, -1, -1, -1, -1, -1};
+        if (void* read = Symbol(library, "TestServerCounts"))
+            reinterpret_cast<void (*)(ServerCounts*)>(read)(&counts);
+        else
+            ADD_FAILURE() << path << " is not loaded";
         return counts;
     }
-    void SetDelay(uint32_t ms) { reinterpret_cast<void (*)(uint32_t)>(Symbol(library, "TestServerSetDelay"))(ms); }
+    void SetDelay(uint32_t ms) {
+        if (void* set = Symbol(library, "TestServerSetDelay")) reinterpret_cast<void (*)(uint32_t)>(set)(ms);
+        else ADD_FAILURE() << path << " is not loaded";
+    }
     const std::string path;
     Module library;
 };
