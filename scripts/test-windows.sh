@@ -53,6 +53,16 @@ for arch in x86_64 i686; do
   step "zv.dll checks $arch"
   if OBJDUMP=$arch-w64-mingw32-objdump scripts/check-dll.sh "$build/$arch/zv.dll" tests/data/exports.txt; then pass
   else fail "zv.dll ($arch) exports or imports"; fi
+  # The in-process servers export their entry points by the plain names a
+  # host looks up (on i686 a __stdcall export is otherwise NAME@N).
+  step "server exports $arch"
+  for server in examples/libzv_sample_server.dll:DllCanUnloadNow,DllGetClassObject \
+                tests/components/server/libzv_test_server_a.dll:DllGetClassObject,TestServerCounts,TestServerSetDelay; do
+    names=$($arch-w64-mingw32-objdump -p "$build/$arch/${server%%:*}" 2>/dev/null |
+            sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/s/^\t\[ *[0-9]*\] //p' | paste -sd, -)
+    if [ "$names" = "${server#*:}" ]; then pass
+    else fail "$(basename "${server%%:*}") ($arch) exports '$names', not '${server#*:}'"; fi
+  done
 done
 
 step "install tree"

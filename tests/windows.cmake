@@ -44,7 +44,7 @@ set(ZV_WINDOWS_SUITES
   "uri:uri/parse_uri_test.cpp"
   "containers:containers/model_test.cpp,containers/lookup_test.cpp,containers/locking_test.cpp"
   "os:os/text_and_memory_test.cpp,os/time_test.cpp,os/files_test.cpp"
-  "components:components/registry_test.cpp"
+  "components:components/registry_test.cpp,components/objects_test.cpp"
   "frame:windows/diagnostics_windows_test.cpp,frame/lifecycle_test.cpp"
   "tool:windows/tool_windows_test.cpp")
 foreach(entry IN LISTS ZV_WINDOWS_SUITES)
@@ -71,3 +71,6 @@ foreach(entry IN LISTS ZV_WINDOWS_SUITES)
     DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 TEST_FILTER "${filter}"
     PROPERTIES LABELS ${suite} TIMEOUT 300 ENVIRONMENT "WINEDEBUG=-all")
 endforeach()
+
+# The in-process servers that the component tests load, as DLLs.
+add_subdirectory(components/server)

@@ -129,7 +129,8 @@ TEST(RegistryEntries, FailuresCapacitiesAndStagingBuffers) {
 // entries carry it.  Unregistration removes both whole subtrees, keys that
 // others added below included, and never the roots.
 TEST(RegisterComponent, WritesTheFiveEntriesAndUnregisterRemovesTheirSubtrees) {
-    const std::u16string other = u"{9FBC9096-58C2-4CB1-B657-33DD5235F801}";
+    // Not a class of the object tests, which share the registry on Windows.
+    const std::u16string other = u"{5A1E0F3C-7B42-4D8E-9C61-0F2B3D4E5A6B}";
     ASSERT_EQ(Register(u"Test.Staying", other), S_OK);
     ASSERT_EQ(Register(u"Test.Component", kClass, u"/opt/one.so", u"A test component"), S_OK);
     EXPECT_EQ(Value(u"Test.Component", u""), u"A test component");

@@ -2,13 +2,18 @@
 // Built twice (two libraries for the release order) and once without its
 // DllGetClassObject export (ZV_TEST_SERVER_NO_ENTRY).
 #include <string.h>
-#include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 
 #include "test_server.h"
 
+#if defined(_WIN32)
+#define TEST_SERVER_EXPORT extern "C" __declspec(dllexport)
+#else
 #define TEST_SERVER_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 namespace {
 
@@ -25,15 +30,15 @@ template <class Interface, int kKind>
 struct Counted : Interface {
     explicit Counted(const CLSID& clsid) : clsid_(clsid) { ++g_live[kKind]; }
     virtual ~Counted() { --g_live[kKind]; }
-    HRESULT QueryInterface(const IID& riid, void** object) override {
+    HRESULT ZV_STDCALL QueryInterface(const IID& riid, void** object) override {
         const IID& own = kKind ? zvtest::kTestObjectIid : kIClassFactory;
         const bool known = !memcmp(&riid, &kIUnknown, sizeof(IID)) || !memcmp(&riid, &own, sizeof(IID));
         *object = known ? static_cast<Interface*>(this) : nullptr;
         if (known) AddRef();
         return known ? S_OK : E_NOINTERFACE;
     }
-    ULONG AddRef() override { ++g_addRefs[kKind]; return ++references_; }
-    ULONG Release() override {
+    ULONG ZV_STDCALL AddRef() override { ++g_addRefs[kKind]; return ++references_; }
+    ULONG ZV_STDCALL Release() override {
         ++g_releases[kKind];
         const ULONG left = --references_;
         if (left == 0) delete this;
@@ -53,27 +58,27 @@ struct Counted : Interface {
 
 struct TestObject final : Counted<zvtest::ITestObject, 1> {
     using Counted::Counted;
-    CLSID ClassId() override { return clsid_; }
+    CLSID ZV_STDCALL ClassId() override { return clsid_; }
 };
 
 // A fresh factory for every DllGetClassObject call, so that each reference
 // the component layer keeps can be followed to its end.
 struct Factory final : Counted<IClassFactory, 0> {
     using Counted::Counted;
-    HRESULT CreateInstance(IUnknown* outer, const IID& riid, void** object) override {
+    HRESULT ZV_STDCALL CreateInstance(IUnknown* outer, const IID& riid, void** object) override {
         ++g_createInstance;
         *object = nullptr;
         return outer ? CLASS_E_NOAGGREGATION : HandOut(new TestObject(clsid_), riid, object);
     }
-    HRESULT LockServer(int32_t) override { return S_OK; }
+    HRESULT ZV_STDCALL LockServer(int32_t) override { return S_OK; }
 };
 
 }  // namespace
 
 #ifndef ZV_TEST_SERVER_NO_ENTRY
-TEST_SERVER_EXPORT HRESULT DllGetClassObject(const CLSID& clsid, const IID& riid, void** object) {
+TEST_SERVER_EXPORT HRESULT ZV_STDCALL DllGetClassObject(const CLSID& clsid, const IID& riid, void** object) {
     ++g_getClassObject;
-    usleep(g_delayMs.load() * 1000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(g_delayMs.load()));
     *object = nullptr;
     const CLSID served = zvtest::ServedClass(clsid.Data4[7]);
     if (memcmp(&clsid, &served, sizeof(CLSID)) || clsid.Data4[7] == zvtest::kRefusedClassByte)

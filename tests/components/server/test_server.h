@@ -14,7 +14,7 @@ constexpr uint8_t kRefusedClassByte = 0xFF;
 
 // The interface of the objects it creates, which know their class.
 constexpr IID kTestObjectIid = {0x1E399527, 0x06D7, 0x4340, {0xBA, 0xBE, 0x19, 0x18, 0x6A, 0xCD, 0xA3, 0xE2}};
-struct ITestObject : public IUnknown { virtual CLSID ClassId() = 0; };
+struct ITestObject : public IUnknown { virtual CLSID ZV_STDCALL ClassId() = 0; };
 
 // What the server has seen since it was loaded (TestServerCounts): its
 // DllGetClassObject calls, CreateInstance calls (failing ones included),
