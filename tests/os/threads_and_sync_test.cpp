@@ -269,6 +269,7 @@ bool Moves(bool expected = true) {
 
 TEST(Threads, RunSuspendResumeExitAndTerminate) {
     zvtest::Watchdog watchdog(60);
+    g_run = true;  // a repeated run in the same process starts afresh
     ZVHANDLE thread = ZVCreateThread(64 * 1024, Count, nullptr), exiting = ZVCreateThread(0, Exit, nullptr);
     ASSERT_NE(thread, nullptr);
     EXPECT_EQ(ZVResumeThread(thread), 0u);  // it runs without any resume
