@@ -43,7 +43,7 @@ endforeach()
 set(ZV_WINDOWS_SUITES
   "uri:uri/parse_uri_test.cpp"
   "containers:containers/model_test.cpp,containers/lookup_test.cpp,containers/locking_test.cpp"
-  "os:os/text_and_memory_test.cpp,os/time_test.cpp,os/files_test.cpp"
+  "os:os/text_and_memory_test.cpp,os/time_test.cpp,os/files_test.cpp,os/threads_and_sync_test.cpp"
   "components:components/registry_test.cpp,components/objects_test.cpp"
   "frame:windows/diagnostics_windows_test.cpp,frame/lifecycle_test.cpp"
   "tool:windows/tool_windows_test.cpp")

@@ -1,8 +1,15 @@
 // A dynamic library for the module tests: one function and one datum
 // exported, and a use of the C library so that it has a dependency whose
-// exports are not its own.
+// exports are not its own.  Its unload notification leaves a mark when the
+// process names a file in ZVTEST_UNLOAD_MARK (the process-end tests).
 #include <stdlib.h>
 #include <string.h>
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 extern "C" {
 
@@ -19,6 +26,26 @@ __attribute__((visibility("default"))) int ZvTestLength(const char* text) {
 }
 
 }  // extern "C"
+
+// The unload notification: DllMain's process detach on Windows, the
+// destructor on POSIX.  The mark is made with the system's own calls.
+#if defined(_WIN32)
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+    char path[MAX_PATH];
+    const DWORD length = GetEnvironmentVariableA("ZVTEST_UNLOAD_MARK", path, MAX_PATH);
+    if (reason == DLL_PROCESS_DETACH && length > 0 && length < MAX_PATH) {
+        HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    }
+    return TRUE;
+}
+#else
+__attribute__((destructor)) static void Unloaded() {
+    const char* path = getenv("ZVTEST_UNLOAD_MARK");
+    const int fd = path ? open(path, O_CREAT | O_WRONLY, 0600) : -1;
+    if (fd >= 0) close(fd);
+}
+#endif
 
 // Exports whose names are 511 and 512 characters long: "ZvLongSymbol"
 // followed by 499 or 500 x's.
