@@ -14,6 +14,7 @@
 
 #include "components/components.h"
 #include "frame/frame.h"
+#include "os_probes.h"
 #include "server/test_server.h"
 #include "support.h"
 #include "watchdog.h"
@@ -22,8 +23,6 @@
 #include <tlhelp32.h>
 #else
 #include <dlfcn.h>
-
-#include "platform/posix/handles.h"
 #endif
 
 using namespace zvtest;
@@ -171,29 +170,20 @@ bool LayerHolds(TestServer& server, ZVHANDLE library) {
 #endif
 }
 
-// What the process holds open, as a user can count it: on POSIX the platform
-// layer's handles (libraries, keys, events); on Windows the process's kernel
-// handles (keys, files, events) and its loaded modules, since a module handle
-// is no kernel handle there.  The kernel handles are counted by asking each
-// handle value of the first 4,096 whether it is one (Wine answers
-// GetProcessHandleCount with 0).
+// What the process holds open, as a user can count it: its handles (on
+// POSIX the platform layer's: libraries, keys, events; on Windows the
+// kernel's: keys, files, events) and, on Windows, its loaded modules, since
+// a module handle is no kernel handle there.
 std::pair<size_t, size_t> OpenHandles() {
-#if defined(_WIN32)
-    size_t handles = 0;
-    for (uintptr_t value = 4; value <= 4 * 4096; value += 4) {
-        DWORD flags;
-        handles += GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) != 0;
-    }
     size_t modules = 0;
+#if defined(_WIN32)
     const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, 0);
     MODULEENTRY32W module;
     module.dwSize = sizeof module;
     for (BOOL more = Module32FirstW(snapshot, &module); more; more = Module32NextW(snapshot, &module)) ++modules;
     CloseHandle(snapshot);
-    return {handles, modules};
-#else
-    return {zvp::OpenHandleCount(), 0};
 #endif
+    return {OpenHandleCount(), modules};
 }
 
 const char kSample[] = "{0123ABCD-00EF-A0B1-C2D3-04E5F6071829}";
