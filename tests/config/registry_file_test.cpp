@@ -455,6 +455,28 @@ TEST_F(Import, AKilledImportLeavesEveryOverwrittenValueInTheUndoFile) {
     EXPECT_GE(partial, 1) << "no kill landed inside an import";
 }
 
+#if defined(_WIN32)
+// An undo file that cannot be saved stops the import before it overwrites a
+// value whose old text is not on disk.  On Windows the old undo file is held
+// open by a handle that does not share deletion: the import cannot delete
+// it, and no new text can take its place.
+TEST_F(Import, AnUndoFileThatCannotBeSavedStopsTheImport) {
+    WriteBytes("~/in.cfg", "[Kept]\nk=1\n");
+    HANDLE holder = CreateFileA("~/in.cfg", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    for (const char* name : {"a", "b", "c"}) ASSERT_TRUE(Set(HKEY_LOCAL_MACHINE, X("{M}\\Full"), name, "old"));
+    EXPECT_EQ(Run("[ZV_HKEY_CONFIG\\{M}\\Full]\na=new\nb=new\nc=new\n", 1), E_FAIL);
+    EXPECT_EQ(Lm("{M}\\Full", "a") + Lm("{M}\\Full", "b") + Lm("{M}\\Full", "c"), "oldoldold");
+    EXPECT_EQ(FileCount("~"), 1);  // no temporary file left
+    EXPECT_EQ(Undo(), "[Kept]\nk=1\n");
+    // Once the handle is gone, the same import goes through.
+    CloseHandle(holder);
+    EXPECT_EQ(Run("[ZV_HKEY_CONFIG\\{M}\\Full]\na=new\nb=new\nc=new\n", 1), S_OK);
+    EXPECT_EQ(Undo(), OnDiskX("[ZV_HKEY_CONFIG\\{M}\\Full]\na=old\nb=old\nc=old\n\n"));
+    EXPECT_EQ(Lm("{M}\\Full", "a") + Lm("{M}\\Full", "b") + Lm("{M}\\Full", "c"), "newnewnew");
+}
+#endif
+
 #if !defined(_WIN32)  // the POSIX layer's registry file, and mount: see docs/windows.md
 // A registry file written before keys were limited to 512 levels may hold a
 // much deeper tree: the export walks it and the delete removes it (both
