@@ -380,10 +380,11 @@ TEST_F(Import, EachRecordIsTheValueJustBeforeItsOwnWrite) {
 #if defined(_WIN32)
 // The importing child of AKilledImportLeavesEveryOverwrittenValueInTheUndoFile
 // (in the test's directory, which it inherits as its current one): says when
-// it begins, then imports ./in.cfg with its undo file.
+// it begins (with its wide-call switch, which must be the parent's), then
+// imports ./in.cfg with its undo file.
 ZVTEST_CHILD_ROLE(KilledImporter) {
     (void)argument;
-    zvtest::Report(reportFd, "importing");
+    zvtest::Report(reportFd, "importing " + std::to_string(zv::g_wideCalls));
     return zv::ImportRegistryFile(Wc(u"./in.cfg"), 1, true) == S_OK ? 0 : 1;
 }
 #endif
@@ -420,6 +421,7 @@ TEST_F(Import, AKilledImportLeavesEveryOverwrittenValueInTheUndoFile) {
         zvtest::Child child("KilledImporter");
         std::string line;
         ASSERT_TRUE(child.ReadLine(&line, 30000));
+        ASSERT_EQ(line, "importing " + std::to_string(zv::g_wideCalls));
         const auto started = std::chrono::steady_clock::now();
         if (round > 0) {
             std::this_thread::sleep_for(whole * (round % 8 * 2 + 1) / 16);
