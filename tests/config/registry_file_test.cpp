@@ -290,18 +290,21 @@ TEST_F(Export, StringValuesBecomeKeyLinesOfTheirKeysSection) {
 #if defined(_WIN32)
     // Windows' own classes are there too: ours are two sections among them,
     // and they alone are imported again (not the machine's whole classes).
-    // Windows makes no key of a path that begins with a backslash
-    // (ERROR_BAD_PATHNAME): the import passes these lines over there.
     EXPECT_NE(text_.find(OnDisk(ours)), std::string::npos);
     WriteBytes(dir_.file("root.cfg"), ours);
-    ASSERT_EQ(ZVDeleteRegistryEntry(HKEY_CLASSES_ROOT, W(X("{C}\\.zv")).c_str()), S_OK);
-    EXPECT_EQ(ZVImportRegistryEntry(W(dir_.file("root.cfg")).c_str(), 0), S_OK);
 #else
     EXPECT_EQ(text_, ours);
+#endif
     ASSERT_EQ(ZVDeleteRegistryEntry(HKEY_CLASSES_ROOT, W(X("{C}\\.zv")).c_str()), S_OK);
     EXPECT_EQ(ZVImportRegistryEntry(W(dir_.file("root.cfg")).c_str(), 0), S_OK);
-    EXPECT_EQ(Cr("{C}\\.zv", ""), "Zv.Demo");
-#endif
+    // Wine opens a path of HKEY_CLASSES_ROOT that begins with one backslash
+    // but makes no key of it (ERROR_BAD_PATHNAME), so there these lines make
+    // nothing.  The POSIX layer takes that backslash for making keys as for
+    // opening them (Windows opens "\\CLSID" there); Windows' own answer for
+    // making them is left to a run on Windows itself.
+    if (!zvtest::UnderWine()) {
+        EXPECT_EQ(Cr("{C}\\.zv", ""), "Zv.Demo");
+    }
 }
 
 TEST_F(Export, FailuresLeaveTheFileSystemAsItWas) {
