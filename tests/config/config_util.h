@@ -112,7 +112,7 @@ inline std::string Sz(HKEY root, const std::string& path, const char* name) {
 
 #if defined(_WIN32)
 // Runs body where file permissions are enforced: everywhere on Windows,
-// whose read-only attribute and sharing modes hold for every user.
+// where the tests close files by sharing modes, which hold for every user.
 inline void RunWithPermissions(const zvtest::TempDir&, const std::function<void()>& body) { body(); }
 #else  // users and groups of POSIX
 // Runs body where file permissions are enforced.  As root (who may write

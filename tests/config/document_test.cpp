@@ -130,10 +130,16 @@ TEST_F(ConfigDocument, FilesClosedToWritingOrReadingAreLeftAlone) {
         EXPECT_EQ(FileCount(dir.path()), 1);
 #if defined(_WIN32)
         CloseHandle(reader);
+        // (Windows closes a directory to writing only by its access list;
+        // SavesThatCannotMakeATemporaryFileKeepTheOldFile shows a save that
+        // can make no temporary file there.)
+        // Closed to reading on Windows: held open by a handle that shares
+        // nothing.  What it holds is read once the handle is gone.
+        WriteBytes(path, "[S]\nk=v\n");
+        HANDLE holder = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(holder, INVALID_HANDLE_VALUE);
 #else
         chmod(path.c_str(), 0644);
-#endif
-#if !defined(_WIN32)  // Windows closes a directory to writing only by its access list
         // A writable file in a directory closed to writing is not written
         // in place either: there is no temporary file to replace it whole.
         chmod(dir.path().c_str(), 0555);
@@ -141,12 +147,6 @@ TEST_F(ConfigDocument, FilesClosedToWritingOrReadingAreLeftAlone) {
         chmod(dir.path().c_str(), 0755);
         EXPECT_EQ(ReadBytes(path), "old");
         chmod(path.c_str(), 0200);
-#else
-        // Closed to reading on Windows: held open by a handle that shares
-        // nothing.  What it holds is read once the handle is gone.
-        WriteBytes(path, "[S]\nk=v\n");
-        HANDLE holder = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        ASSERT_NE(holder, INVALID_HANDLE_VALUE);
 #endif
         Document locked;
         EXPECT_EQ(locked.Load(W(path).c_str()), 0);
