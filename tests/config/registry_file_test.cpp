@@ -28,10 +28,12 @@ namespace {
 // Its registry keys are its own, since Windows' registry is shared by the
 // tests running at once and outlives them: in key paths and in the texts of
 // files, "{M}" stands for Software\ZvCfg\<suite.test> (under
-// HKEY_LOCAL_MACHINE, and HKEY_CURRENT_USER) and "{C}" for ZvCfg\<suite.test>
-// (under HKEY_CLASSES_ROOT).  They are removed before and after the test,
-// with the one value it may put at HKEY_LOCAL_MACHINE itself, named
-// <suite.test>.
+// HKEY_LOCAL_MACHINE, and HKEY_CURRENT_USER) and "{C}" for
+// !ZvCfg\<suite.test> (under HKEY_CLASSES_ROOT, where "!" puts it first, so
+// that keys that other tests add or remove there while the whole root is
+// exported cannot move it past the enumeration).  They are removed before
+// and after the test, with the one value it may put at HKEY_LOCAL_MACHINE
+// itself, named <suite.test>.
 class RegistryFile : public ::testing::Test {
   protected:
     RegistryFile() {
@@ -50,7 +52,7 @@ class RegistryFile : public ::testing::Test {
     }
     // The text with the test's keys in place of "{M}" and "{C}".
     static std::string X(std::string text) {
-        for (const auto& token : {std::make_pair("{M}", "Software\\ZvCfg\\" + Id()), std::make_pair("{C}", "ZvCfg\\" + Id())})
+        for (const auto& token : {std::make_pair("{M}", "Software\\ZvCfg\\" + Id()), std::make_pair("{C}", "!ZvCfg\\" + Id())})
             for (size_t at = 0; (at = text.find(token.first, at)) != std::string::npos; at += token.second.size())
                 text.replace(at, 3, token.second);
         return text;
@@ -63,7 +65,7 @@ class RegistryFile : public ::testing::Test {
             if (!zvtest::Family9x()) RegDeleteKeyA(root, "Software\\ZvCfg");  // refused while other tests have keys there
         }
         ZVDeleteRegistryEntry(HKEY_CLASSES_ROOT, W(X("{C}")).c_str());
-        if (!zvtest::Family9x()) RegDeleteKeyA(HKEY_CLASSES_ROOT, "ZvCfg");
+        if (!zvtest::Family9x()) RegDeleteKeyA(HKEY_CLASSES_ROOT, "!ZvCfg");
 #if defined(_WIN32)  // the POSIX layer's registry is the test process's own
         RegDeleteValueA(HKEY_LOCAL_MACHINE, Id().c_str());
 #endif
