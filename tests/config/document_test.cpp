@@ -1,10 +1,10 @@
 // ConfigDocument: names without case, ordering, the operations and
 // write-through; Save: the output format and replacing files whole.
-#include <sys/stat.h>
 #if !defined(_WIN32)
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #endif
 
 #include <thread>
