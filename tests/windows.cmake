@@ -46,7 +46,8 @@ set(ZV_WINDOWS_SUITES
   "os:os/text_and_memory_test.cpp,os/time_test.cpp,os/files_test.cpp,os/threads_and_sync_test.cpp"
   "components:components/registry_test.cpp,components/objects_test.cpp"
   "frame:windows/diagnostics_windows_test.cpp,frame/lifecycle_test.cpp"
-  "tool:windows/tool_windows_test.cpp")
+  "tool:windows/tool_windows_test.cpp"
+  "config:config/reader_test.cpp,config/document_test.cpp,config/registry_file_test.cpp")
 foreach(entry IN LISTS ZV_WINDOWS_SUITES)
   string(REPLACE ":" ";" parts "${entry}")
   list(GET parts 0 suite)

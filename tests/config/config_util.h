@@ -20,6 +20,47 @@
 
 namespace cfgtest {
 
+// The tests hold their text in char16_t (ZVWCHAR), the internal calls take
+// WCHAR: the same type on POSIX, wchar_t on Windows, where both are the
+// same 16-bit unit.
+static_assert(sizeof(WCHAR) == sizeof(ZVWCHAR), "WCHAR and ZVWCHAR are both 16-bit units");
+inline const WCHAR* Wc(const ZVWCHAR* text) { return reinterpret_cast<const WCHAR*>(text); }
+inline WCHAR* Wc(ZVWCHAR* text) { return reinterpret_cast<WCHAR*>(text); }
+
+// zv::ConfigDocument with the operations the tests call taking the tests'
+// wide text.
+class Document : public zv::ConfigDocument {
+  public:
+    int32_t Load(const ZVWCHAR* fileName) { return ConfigDocument::Load(Wc(fileName)); }
+    int32_t Save(const ZVWCHAR* fileName) { return ConfigDocument::Save(Wc(fileName)); }
+    zv::SaveResult SaveFile(const ZVWCHAR* fileName) { return ConfigDocument::SaveFile(Wc(fileName)); }
+    uint16_t SectionExists(const ZVWCHAR* section) const { return ConfigDocument::SectionExists(Wc(section)); }
+    uint16_t KeyExists(const ZVWCHAR* section, const ZVWCHAR* key) const {
+        return ConfigDocument::KeyExists(Wc(section), Wc(key));
+    }
+    int32_t AddSection(const ZVWCHAR* section) { return ConfigDocument::AddSection(Wc(section)); }
+    int32_t SetValue(const ZVWCHAR* section, const ZVWCHAR* key, const ZVWCHAR* value, uint16_t overwrite) {
+        return ConfigDocument::SetValue(Wc(section), Wc(key), Wc(value), overwrite);
+    }
+    int32_t GetValue(const ZVWCHAR* section, const ZVWCHAR* key, ZVWCHAR* out) const {
+        return ConfigDocument::GetValue(Wc(section), Wc(key), Wc(out));
+    }
+    zv::NameList GetKeyNames(const ZVWCHAR* section) const { return ConfigDocument::GetKeyNames(Wc(section)); }
+    const ZVWCHAR* FileName() const { return reinterpret_cast<const ZVWCHAR*>(ConfigDocument::FileName()); }
+};
+
+// A text as the library's writes leave it on disk: it writes its files in
+// the runtime library's text mode, which ends lines with CR LF on Windows.
+inline std::string OnDisk(const std::string& text) {
+#if defined(_WIN32)
+    std::string out;
+    for (char c : text) out += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    return out;
+#else
+    return text;
+#endif
+}
+
 inline void WriteBytes(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
 
 // The file's bytes, or "<none>" when it cannot be read.
@@ -69,7 +110,11 @@ inline std::string Sz(HKEY root, const std::string& path, const char* name) {
     return status != ERROR_SUCCESS ? "<missing>" : type == REG_SZ ? buffer : "<type " + std::to_string(type) + ">";
 }
 
-#if !defined(_WIN32)  // users and groups of POSIX
+#if defined(_WIN32)
+// Runs body where file permissions are enforced: everywhere on Windows,
+// where the tests close files by sharing modes, which hold for every user.
+inline void RunWithPermissions(const zvtest::TempDir&, const std::function<void()>& body) { body(); }
+#else  // users and groups of POSIX
 // Runs body where file permissions are enforced.  As root (who may write
 // anything) it runs in a child process that has become the unprivileged
 // user 65534 and owns dir; the child's failures fail the calling test.
