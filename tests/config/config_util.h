@@ -21,31 +21,28 @@
 namespace cfgtest {
 
 // The tests hold their text in char16_t (ZVWCHAR), the internal calls take
-// WCHAR: the same type on POSIX, wchar_t on Windows, where both are the
-// same 16-bit unit.
-static_assert(sizeof(WCHAR) == sizeof(ZVWCHAR), "WCHAR and ZVWCHAR are both 16-bit units");
-inline const WCHAR* Wc(const ZVWCHAR* text) { return reinterpret_cast<const WCHAR*>(text); }
-inline WCHAR* Wc(ZVWCHAR* text) { return reinterpret_cast<WCHAR*>(text); }
+// WCHAR (see zvtest::SystemText).
+using zvtest::SystemText;
 
 // zv::ConfigDocument with the operations the tests call taking the tests'
 // wide text.
 class Document : public zv::ConfigDocument {
   public:
-    int32_t Load(const ZVWCHAR* fileName) { return ConfigDocument::Load(Wc(fileName)); }
-    int32_t Save(const ZVWCHAR* fileName) { return ConfigDocument::Save(Wc(fileName)); }
-    zv::SaveResult SaveFile(const ZVWCHAR* fileName) { return ConfigDocument::SaveFile(Wc(fileName)); }
-    uint16_t SectionExists(const ZVWCHAR* section) const { return ConfigDocument::SectionExists(Wc(section)); }
+    int32_t Load(const ZVWCHAR* fileName) { return ConfigDocument::Load(SystemText(fileName)); }
+    int32_t Save(const ZVWCHAR* fileName) { return ConfigDocument::Save(SystemText(fileName)); }
+    zv::SaveResult SaveFile(const ZVWCHAR* fileName) { return ConfigDocument::SaveFile(SystemText(fileName)); }
+    uint16_t SectionExists(const ZVWCHAR* section) const { return ConfigDocument::SectionExists(SystemText(section)); }
     uint16_t KeyExists(const ZVWCHAR* section, const ZVWCHAR* key) const {
-        return ConfigDocument::KeyExists(Wc(section), Wc(key));
+        return ConfigDocument::KeyExists(SystemText(section), SystemText(key));
     }
-    int32_t AddSection(const ZVWCHAR* section) { return ConfigDocument::AddSection(Wc(section)); }
+    int32_t AddSection(const ZVWCHAR* section) { return ConfigDocument::AddSection(SystemText(section)); }
     int32_t SetValue(const ZVWCHAR* section, const ZVWCHAR* key, const ZVWCHAR* value, uint16_t overwrite) {
-        return ConfigDocument::SetValue(Wc(section), Wc(key), Wc(value), overwrite);
+        return ConfigDocument::SetValue(SystemText(section), SystemText(key), SystemText(value), overwrite);
     }
     int32_t GetValue(const ZVWCHAR* section, const ZVWCHAR* key, ZVWCHAR* out) const {
-        return ConfigDocument::GetValue(Wc(section), Wc(key), Wc(out));
+        return ConfigDocument::GetValue(SystemText(section), SystemText(key), SystemText(out));
     }
-    zv::NameList GetKeyNames(const ZVWCHAR* section) const { return ConfigDocument::GetKeyNames(Wc(section)); }
+    zv::NameList GetKeyNames(const ZVWCHAR* section) const { return ConfigDocument::GetKeyNames(SystemText(section)); }
     const ZVWCHAR* FileName() const { return reinterpret_cast<const ZVWCHAR*>(ConfigDocument::FileName()); }
 };
 

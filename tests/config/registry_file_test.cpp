@@ -73,7 +73,7 @@ class RegistryFile : public ::testing::Test {
 
     HRESULT Run(const std::string& bytes, uint16_t undo, const std::string& name = "in.cfg", bool batch = true) {
         WriteBytes(name, X(bytes));
-        return zv::ImportRegistryFile(Wc(W("./" + name).c_str()), undo, batch);
+        return zv::ImportRegistryFile(SystemText(W("./" + name).c_str()), undo, batch);
     }
     std::string Undo(const std::string& name = "in.cfg") { return ReadBytes("~/" + name); }
     std::string Lm(const std::string& path, const char* name) { return Sz(HKEY_LOCAL_MACHINE, X(path), name); }
@@ -357,7 +357,9 @@ TEST_F(Export, BatchedAndWriteThroughExportsWriteTheSameFile) {
     for (int v = 0; v < 30; ++v) SetAll({{"B\\K" + std::to_string(v % 6), "v" + std::to_string(v), "x"}});
     SetAll({{"B", "", "top"}});
     for (bool batch : {true, false})
-        EXPECT_EQ(zv::ExportRegistryTree(HKEY_LOCAL_MACHINE, Wc(W(X("{M}\\B")).c_str()), Wc(W(dir_.file(batch ? "b" : "w")).c_str()), batch), S_OK);
+        EXPECT_EQ(zv::ExportRegistryTree(HKEY_LOCAL_MACHINE, SystemText(W(X("{M}\\B")).c_str()),
+                                         SystemText(W(dir_.file(batch ? "b" : "w")).c_str()), batch),
+                  S_OK);
     const std::string text = ReadBytes(dir_.file("b"));
     EXPECT_EQ(text, ReadBytes(dir_.file("w")));
     EXPECT_EQ(std::count(text.begin(), text.end(), '['), 7);  // sections
@@ -390,7 +392,7 @@ TEST_F(Import, EachRecordIsTheValueJustBeforeItsOwnWrite) {
 ZVTEST_CHILD_ROLE(KilledImporter) {
     (void)argument;
     zvtest::Report(reportFd, "importing " + std::to_string(zv::g_wideCalls));
-    return zv::ImportRegistryFile(Wc(u"./in.cfg"), 1, true) == S_OK ? 0 : 1;
+    return zv::ImportRegistryFile(SystemText(u"./in.cfg"), 1, true) == S_OK ? 0 : 1;
 }
 #endif
 
