@@ -3,6 +3,7 @@
 // unregistration of in-process servers.
 #include <gtest/gtest.h>
 
+#include <utility>
 #include <vector>
 
 #include "components/components.h"
@@ -62,12 +63,33 @@ static int Count(const std::u16string& path, bool subkeys = false, HKEY root = H
     return count;
 }
 
+// The keys a test makes below HKEY_LOCAL_MACHINE\Software, removed before
+// and after it where the registry is the machine's own (on POSIX each test
+// process has a registry of its own).
+class MachineKeys {
+  public:
+    explicit MachineKeys(std::vector<std::u16string> paths) : paths_(std::move(paths)) { Remove(); }
+    ~MachineKeys() { Remove(); }
+    MachineKeys(const MachineKeys&) = delete;
+    MachineKeys& operator=(const MachineKeys&) = delete;
+
+  private:
+    void Remove() {
+#if defined(_WIN32)
+        for (const std::u16string& path : paths_) RegDeleteTreeW(kMachine, SystemText(path.c_str()));
+#endif
+    }
+    std::vector<std::u16string> paths_;
+};
+
 // Every failure is E_FAIL; a read holds 255 bytes, the narrow path stages
 // texts in 255 characters; a delete keeps what it removed before a subkey it
 // could not list.  Null and empty value names, intermediate keys and
 // whole-subtree deletes are relied on, and so tested, by registration.
 TEST(RegistryEntries, FailuresCapacitiesAndStagingBuffers) {
     const HKEY bogus = reinterpret_cast<HKEY>(uintptr_t(0x7777770));
+    const std::u16string path = u"Software\\" + std::u16string(246, u'k'), name(255, u'n');
+    const MachineKeys made({u"Software\\Zv", u"Software\\Made", u"Software\\Fresh", path, path + u"k"});
     ASSERT_EQ(Add(u"Software\\Zv", u"there", u"x"), S_OK);
     EXPECT_EQ(Value(u"Software\\Nope", u"there", kMachine) + Value(u"Software\\Zv", u"missing", kMachine) +
                   Value(u"Software\\Zv", nullptr, kMachine) + Value(u"Software\\Zv", u"there", bogus),
@@ -103,7 +125,6 @@ TEST(RegistryEntries, FailuresCapacitiesAndStagingBuffers) {
               std::u16string(fits, u'x') + u"<fail>");
     // The narrow path stages key path, name and value in 255 characters each;
     // one more is refused before anything is written.
-    const std::u16string path = u"Software\\" + std::u16string(246, u'k'), name(255, u'n');
     EXPECT_EQ(Add(path, name, std::u16string(255, u'v').c_str()), S_OK);
     const HRESULT expected = Family9x() ? E_FAIL : S_OK;
     EXPECT_EQ(Add(path + u"k", u"v", u"x"), expected);
