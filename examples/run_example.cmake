@@ -12,6 +12,8 @@ execute_process(COMMAND ${LAUNCHER} ${PROGRAM} ${ARGS}
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "${PROGRAM} ended with ${status}\n${errors}\n${output}")
 endif()
+# A Windows program's text-mode output ends its lines with CR LF.
+string(REPLACE "\r\n" "\n" output "${output}")
 file(READ ${EXPECTED} expected)
 if(NOT output STREQUAL expected)
   file(WRITE ${WORK}/output.txt "${output}")

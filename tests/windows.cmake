@@ -75,3 +75,15 @@ endforeach()
 
 # The in-process servers that the component tests load, as DLLs.
 add_subdirectory(components/server)
+
+# A C client of zv.dll itself (the test programs above use the static form):
+# the header compiles as C over <windows.h>, and the DLL loads, starts and
+# answers by its plain C names.
+add_executable(zv_c_client frame/c_client.c)
+set_target_properties(zv_c_client PROPERTIES C_STANDARD 99 C_EXTENSIONS OFF)
+target_compile_options(zv_c_client PRIVATE -Wall -Wextra -Werror -pedantic)
+target_link_libraries(zv_c_client PRIVATE zv)
+add_custom_command(TARGET zv_c_client POST_BUILD
+                   COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:zv> $<TARGET_FILE_DIR:zv_c_client>)
+add_test(NAME CClient.CallsTheSharedLibrary COMMAND zv_c_client)
+set_tests_properties(CClient.CallsTheSharedLibrary PROPERTIES LABELS frame ENVIRONMENT "WINEDEBUG=-all")
