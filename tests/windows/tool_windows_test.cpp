@@ -160,14 +160,14 @@ TEST_F(ToolWindowsTest, AddressesAndInfo) {
 // Each failure exits with 1 and names its cause, as Windows reported it:
 // the machine's registry, its file system and its module loader.
 TEST_F(ToolWindowsTest, FailuresNameTheirCause) {
-    const std::string clsid = "{60F0173A-E9CD-4AD1-BC1E-A1F9003AE301}";
+    const std::string key = "ZV_HKEY_CONFIG\\Software\\ZvToolFailures", clsid = "{60F0173A-E9CD-4AD1-BC1E-A1F9003AE301}";
     auto write = [this](const std::string& name, const std::string& text) { std::ofstream(dir_.file(name)) << text; };
-    ASSERT_EQ(Zv({"reg", "set", kKey, "Color", "blue"}).exit, 0);
+    ASSERT_EQ(Zv({"reg", "set", key, "Color", "blue"}).exit, 0);
     ASSERT_EQ(Zv({"reg", "set", "HKCR\\CLSID\\" + clsid + "\\InprocServer32", "C:\\nonexistent\\server.dll"}).exit, 0);
     ASSERT_EQ(Zv({"reg", "set", "HKCR\\ZvBroken.1\\CLSID", clsid}).exit, 0);
     write("exists.cfg", "keep");
-    write("garbage.cfg", "[" + kKey + "\\G]\na=1\n\nstray words\n");
-    write("longvalue.cfg", "[" + kKey + "\\V]\nok=" + std::string(255, 'v') + "\nlong=" + std::string(256, 'v') + "\n");
+    write("garbage.cfg", "[" + key + "\\G]\na=1\n\nstray words\n");
+    write("longvalue.cfg", "[" + key + "\\V]\nok=" + std::string(255, 'v') + "\nlong=" + std::string(256, 'v') + "\n");
     write("notalibrary.dll", "text");
     const std::string nope = "HKLM\\Software\\ZvNope";
     const struct {
@@ -175,11 +175,11 @@ TEST_F(ToolWindowsTest, FailuresNameTheirCause) {
         std::vector<std::string> said;
     } cases[] = {
         {{"reg", "get", nope}, {"key not found: " + nope, "0x00000002 (ERROR_FILE_NOT_FOUND)"}},
-        {{"reg", "get", kKey, "Nope"}, {"value not found: Nope in " + kKey}},
+        {{"reg", "get", key, "Nope"}, {"value not found: Nope in " + key}},
         {{"reg", "delete", nope}, {"key not found: " + nope, "0x80004005 (E_FAIL)"}},
         {{"reg", "set", "HKLM\\Software\\" + std::string(300, 'k'), "a", "b"}, {"too long: ", "characters, at most 255)"}},
-        {{"reg", "export", kKey, "exists.cfg"}, {"file exists: exists.cfg", "0x80004005 (E_FAIL)"}},
-        {{"reg", "export", kKey, "nofolder\\new.cfg"}, {"folder not found: nofolder"}},
+        {{"reg", "export", key, "exists.cfg"}, {"file exists: exists.cfg", "0x80004005 (E_FAIL)"}},
+        {{"reg", "export", key, "nofolder\\new.cfg"}, {"folder not found: nofolder"}},
         {{"reg", "export", "HKLM", "root.cfg"}, {"cannot export a whole root: HKLM", "E_INVALIDARG"}},
         {{"reg", "import", "missing.cfg"}, {"file not found: missing.cfg", "0x80004005 (E_FAIL)"}},
         {{"reg", "import", "garbage.cfg"}, {"garbage.cfg:4: outside any section", "--lenient"}},
@@ -198,9 +198,9 @@ TEST_F(ToolWindowsTest, FailuresNameTheirCause) {
         for (const std::string& part : c.said) EXPECT_TRUE(Has(result.err, part)) << part << "\n" << result.err;
     }
     EXPECT_EQ(Slurp(dir_.file("exists.cfg")), "keep");
-    EXPECT_EQ(RegistryString(HKEY_LOCAL_MACHINE, "Software\\ToolDemoWindows\\V", "ok"), std::string(255, 'v'));
-    EXPECT_EQ(RegistryString(HKEY_LOCAL_MACHINE, "Software\\ToolDemoWindows\\V", "long"), "<none>");
-    EXPECT_EQ(Zv({"reg", "delete", kKey}).exit, 0);
+    EXPECT_EQ(RegistryString(HKEY_LOCAL_MACHINE, "Software\\ZvToolFailures\\V", "ok"), std::string(255, 'v'));
+    EXPECT_EQ(RegistryString(HKEY_LOCAL_MACHINE, "Software\\ZvToolFailures\\V", "long"), "<none>");
+    EXPECT_EQ(Zv({"reg", "delete", key}).exit, 0);
     EXPECT_EQ(Zv({"reg", "delete", "HKCR\\ZvBroken.1"}).exit, 0);
     EXPECT_EQ(Zv({"reg", "delete", "HKCR\\CLSID\\" + clsid}).exit, 0);
 }
@@ -219,19 +219,20 @@ std::wstring RegistryText(HKEY root, const wchar_t* path, const wchar_t* name) {
 // Text reaches the registry whole, whatever the ANSI code page holds, and
 // text that a configuration file cannot keep is written with a warning.
 TEST_F(ToolWindowsTest, TextOutsideLatin1IsWrittenWithAWarning) {
-    const Result price = Zv({"reg", "set", kKey, "Price", "5\xE2\x82\xAC"});  // 5 and the euro sign
-    const Result name = Zv({"reg", "set", kKey, "Name", "caf\xC3\xA9 \xCE\xB1"});  // and an alpha
+    const std::string key = "ZV_HKEY_CONFIG\\Software\\ZvToolText";  // each test has keys of its own
+    const Result price = Zv({"reg", "set", key, "Price", "5\xE2\x82\xAC"});  // 5 and the euro sign
+    const Result name = Zv({"reg", "set", key, "Name", "caf\xC3\xA9 \xCE\xB1"});  // and an alpha
     EXPECT_TRUE(price.exit == 0 && name.exit == 0) << price.err << name.err;
-    EXPECT_EQ(RegistryText(HKEY_LOCAL_MACHINE, L"Software\\ToolDemoWindows", L"Price"), L"5\u20AC");
-    EXPECT_EQ(RegistryText(HKEY_LOCAL_MACHINE, L"Software\\ToolDemoWindows", L"Name"), L"caf\u00E9 \u03B1");
-    EXPECT_EQ(Zv({"reg", "get", kKey, "Price"}).out, "5\xE2\x82\xAC\n");
-    const Result exported = Zv({"reg", "export", kKey, "price.cfg"});
-    EXPECT_TRUE(exported.exit == 0 && Has(exported.err, "warning: [" + kKey + "] Price: text outside ISO-8859-1"))
+    EXPECT_EQ(RegistryText(HKEY_LOCAL_MACHINE, L"Software\\ZvToolText", L"Price"), L"5\u20AC");
+    EXPECT_EQ(RegistryText(HKEY_LOCAL_MACHINE, L"Software\\ZvToolText", L"Name"), L"caf\u00E9 \u03B1");
+    EXPECT_EQ(Zv({"reg", "get", key, "Price"}).out, "5\xE2\x82\xAC\n");
+    const Result exported = Zv({"reg", "export", key, "price.cfg"});
+    EXPECT_TRUE(exported.exit == 0 && Has(exported.err, "warning: [" + key + "] Price: text outside ISO-8859-1"))
         << exported.err;
-    std::ofstream(dir_.file("utf8.cfg")) << "[" << kKey << "]\nCity=caf\xC3\xA9\n";
+    std::ofstream(dir_.file("utf8.cfg")) << "[" << key << "]\nCity=caf\xC3\xA9\n";
     const Result imported = Zv({"reg", "import", "utf8.cfg"});
     EXPECT_TRUE(imported.exit == 0 && Has(imported.err, "warning: utf8.cfg:2: holds UTF-8 text")) << imported.err;
-    EXPECT_EQ(Zv({"reg", "delete", kKey}).exit, 0);
+    EXPECT_EQ(Zv({"reg", "delete", key}).exit, 0);
 }
 
 // The keys below HKEY_CURRENT_USER\Software whose names begin with `prefix`.
