@@ -185,6 +185,15 @@ TEST(PlatformFind, ListsTheMatchingNamesOfADirectory) {
     EXPECT_EQ(list("*t\xE9.cfg"), (Names{"\xE9t\xE9.cfg"}));
     EXPECT_EQ(list("l*"), (Names{longest}));
     EXPECT_EQ(list("*.zvtmp*"), (Names{"a.cfg.1-2.zvtmp"}));
+    // A file past 4 GiB (sparse: it takes no room) is listed with both
+    // halves of its size; a 32-bit build without the 64-bit file calls
+    // could not stat it and left it out.
+    ASSERT_EQ(0, truncate((dir.path() + "/" + longest).c_str(), (off_t(5) << 30) + 7));
+    WIN32_FIND_DATAA big;
+    HANDLE find = FindFirstFileA((dir.path() + "/l*").c_str(), &big);
+    ASSERT_NE(INVALID_HANDLE_VALUE, find);
+    EXPECT_EQ(std::make_pair(DWORD(1), DWORD((1u << 30) + 7)), std::make_pair(big.nFileSizeHigh, big.nFileSizeLow));
+    EXPECT_TRUE(FindClose(find));
     EXPECT_EQ(list("nothing*"), (Names{"2"}));  // ERROR_FILE_NOT_FOUND
     EXPECT_EQ(list("no/such/*"), (Names{"3"}));  // ERROR_PATH_NOT_FOUND
     EXPECT_EQ(INVALID_HANDLE_VALUE, FindFirstFileA(nullptr, nullptr));
