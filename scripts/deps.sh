@@ -18,7 +18,7 @@ case "${1:-}" in
   # Doxygen, the examples run under Valgrind; then the Windows stage.
   --tests) packages+=(clang libclang-rt-dev doxygen valgrind "${windows[@]}") ;;
   --windows) packages=("${windows[@]}") ;;
-  --m32) packages=(cmake make g++-multilib googletest) ;;
+  --m32) packages=(cmake make g++-multilib googletest qemu-user) ;;
   --wine32)
     dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed" && exit 0
     added=0

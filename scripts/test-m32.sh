@@ -14,8 +14,10 @@ jobs=$(nproc)
 mkdir -p "$build"
 fail() { echo "m32: $*"; echo "m32: 0 passed, 1 failed"; exit 1; }
 
-dpkg-query -W -f='${Status}' g++-multilib 2>/dev/null | grep -q "install ok installed" ||
-  { scripts/deps.sh --m32 || fail "g++-multilib cannot be installed"; }
+for package in g++-multilib qemu-user; do
+  dpkg-query -W -f='${Status}' $package 2>/dev/null | grep -q "install ok installed" ||
+    { scripts/deps.sh --m32 || fail "g++-multilib and qemu-user cannot be installed"; break; }
+done
 
 sysroot=$build/sysroot
 if [ ! -f "$sysroot/usr/include/sqlite3.h" ]; then
@@ -44,17 +46,40 @@ cmake -S . -B "$build/zv" -DCMAKE_C_FLAGS=-m32 -DCMAKE_CXX_FLAGS=-m32 -DZV_BUILD
   -DCMAKE_PREFIX_PATH="$build/gtest" -DSQLite3_INCLUDE_DIR="$sysroot/usr/include" \
   -DSQLite3_LIBRARY="$lib/libsqlite3.so" -DCMAKE_BUILD_RPATH="$lib" >"$build/configure.log" 2>&1 &&
   cmake --build "$build/zv" -j"$jobs" >"$build/build.log" 2>&1 || { tail -20 "$build/build.log"; fail "the -m32 build failed"; }
-# Some kernels (and sandboxes) run no 32-bit programs: the build is then
-# all that can be checked.
+# Some kernels (and sandboxes) run no 32-bit programs: the suite then runs
+# under qemu-i386, a user-mode emulator, which also starts the tests' child
+# processes (ZVTEST_EMULATOR).  What it cannot emulate is left out, each
+# group with its reason:
+#   ToolTest, Install, Docs, Valgrind: start 32-bit programs, or link and run
+#     host ones against the 32-bit library, through a shell or a host tool;
+#   DeathTest: GoogleTest starts the program again by itself;
+#   two PlatformThreads tests and PlatformFork: suspension signals to
+#     threads, and fork while threads run, which the emulator does not
+#     deliver or copy faithfully (the thread crashes, the fork hangs);
+#   three SharedEvents tests: another process's liveness is its start time in
+#     /proc/PID/stat, which the emulator answers for its own process with
+#     made-up fields, so each process takes the others for dead.
+emulator=()
+exclude=""
 if ! "$build/zv/tests/zv_tests_uri" --gtest_list_tests >/dev/null 2>&1; then
-  echo "m32: built; this machine cannot run 32-bit programs ($("$build/zv/tests/zv_tests_uri" 2>&1 | head -1))"
-  echo "m32: 1 passed, 0 failed"
-  exit 0
+  qemu=$(command -v qemu-i386) || {
+    echo "m32: built; this machine cannot run 32-bit programs and has no qemu-i386"
+    echo "m32: 1 passed, 0 failed"
+    exit 0
+  }
+  cmake "$build/zv" -DCMAKE_CROSSCOMPILING_EMULATOR="$qemu" >>"$build/configure.log" 2>&1
+  export ZVTEST_EMULATOR=$qemu
+  emulator=(under "$qemu")
+  exclude='^ToolTest[.]|^Install[.]|^Docs[.]|Valgrind$|DeathTest[.]|^PlatformFork[.]'
+  exclude+='|^PlatformThreads[.](ConcurrentControlStartAndEnd|AnyThreadCanBeSuspended)$'
+  exclude+='|^SharedEvents[.](RulesHoldAcrossProcesses|KilledProcessesDoNoHarm|FirstProcessesOfAMachineMeet)$'
 fi
-(cd "$build/zv" && LD_LIBRARY_PATH="$lib" ctest -j"$jobs" --output-on-failure) >"$build/ctest.log" 2>&1
+(cd "$build/zv" && LD_LIBRARY_PATH="$lib" ctest -j"$jobs" --timeout 600 --output-on-failure ${exclude:+-E "$exclude"}) \
+  >"$build/ctest.log" 2>&1
 tested=$(sed -n 's/.* tests failed out of \([0-9]*\).*/\1/p' "$build/ctest.log" | tail -1)
 failing=$(sed -n 's/.*, \([0-9]*\) tests failed out of .*/\1/p' "$build/ctest.log" | tail -1)
 [ -n "$tested" ] || fail "the -m32 tests did not run to the end (see $build/ctest.log)"
 [ "$failing" = 0 ] || grep -E '^\s+[0-9]+ - ' "$build/ctest.log"
+[ -z "$exclude" ] || echo "m32: ${emulator[*]}, without the tests it cannot emulate ($exclude)"
 echo "m32: $((tested - failing)) passed, $failing failed"
 [ "$failing" = 0 ]
