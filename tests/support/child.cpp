@@ -53,18 +53,19 @@ Child::Child(const char* role, const std::string& argument, const std::vector<st
     // runs the 32-bit suite) the program starts again through it: the host
     // cannot run it by itself.  The emulator shows the program's own file
     // as /proc/self/exe.
-    std::string emulator = getenv("ZVTEST_EMULATOR") ? getenv("ZVTEST_EMULATOR") : "";
+    char* emulator = getenv("ZVTEST_EMULATOR");
     char self[4096] = "";
-    if (!emulator.empty() && readlink("/proc/self/exe", self, sizeof self - 1) <= 0) return;
-    char* emulated[] = {&emulator[0], self, nullptr};
+    if (emulator && readlink("/proc/self/exe", self, sizeof self - 1) <= 0) return;
+    char* emulated[] = {emulator, self, nullptr};
+    char* const* args = emulator ? emulated : argv;
+    const char* program = emulator ? emulator : "/proc/self/exe";
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return;
     pid_ = fork();
     if (pid_ == 0) {
         // The report pipe becomes descriptor 3 (dup2 clears close-on-exec).
         if ((fds[1] == 3 ? fcntl(3, F_SETFD, 0) : dup2(fds[1], 3)) < 0) _exit(127);
-        if (emulator.empty()) execve("/proc/self/exe", argv, envp.data());
-        else execve(emulated[0], emulated, envp.data());
+        execve(program, args, envp.data());
         _exit(127);
     }
     close(fds[1]);

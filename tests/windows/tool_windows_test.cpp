@@ -73,15 +73,19 @@ struct ToolWindowsTest : ::testing::Test {
     zvtest::TempDir dir_;
 };
 
-// A string value straight from the machine's registry, or "<none>".
+// A string value straight from the machine's registry in UTF-8, read with
+// the wide calls so that no character is lost on the way, or "<none>".
 std::string RegistryString(HKEY root, const char* path, const char* name) {
-    char data[256];
+    wchar_t data[256];
     DWORD size = sizeof data, type = 0;
     HKEY key;
-    if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return "<none>";
-    const LONG status = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
+    if (RegOpenKeyExW(root, WideOf(path).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return "<none>";
+    const LONG status = RegQueryValueExW(key, name ? WideOf(name).c_str() : nullptr, nullptr, &type,
+                                         reinterpret_cast<BYTE*>(data), &size);
     RegCloseKey(key);
-    return status == ERROR_SUCCESS && type == REG_SZ ? std::string(data) : "<none>";
+    if (status != ERROR_SUCCESS || type != REG_SZ) return "<none>";
+    char utf8[1024];
+    return WideCharToMultiByte(CP_UTF8, 0, data, -1, utf8, sizeof utf8, nullptr, nullptr) ? utf8 : "<none>";
 }
 
 const std::string kKey = "ZV_HKEY_CONFIG\\Software\\ToolDemoWindows";
@@ -205,17 +209,6 @@ TEST_F(ToolWindowsTest, FailuresNameTheirCause) {
     EXPECT_EQ(Zv({"reg", "delete", "HKCR\\CLSID\\" + clsid}).exit, 0);
 }
 
-// A string value as the machine's registry holds it, or L"<none>".
-std::wstring RegistryText(HKEY root, const wchar_t* path, const wchar_t* name) {
-    wchar_t data[256];
-    DWORD size = sizeof data, type = 0;
-    HKEY key;
-    if (RegOpenKeyExW(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return L"<none>";
-    const LONG status = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
-    RegCloseKey(key);
-    return status == ERROR_SUCCESS && type == REG_SZ ? std::wstring(data) : L"<none>";
-}
-
 // Text reaches the registry whole, whatever the ANSI code page holds, and
 // text that a configuration file cannot keep is written with a warning.
 TEST_F(ToolWindowsTest, TextOutsideLatin1IsWrittenWithAWarning) {
@@ -223,8 +216,8 @@ TEST_F(ToolWindowsTest, TextOutsideLatin1IsWrittenWithAWarning) {
     const Result price = Zv({"reg", "set", key, "Price", "5\xE2\x82\xAC"});  // 5 and the euro sign
     const Result name = Zv({"reg", "set", key, "Name", "caf\xC3\xA9 \xCE\xB1"});  // and an alpha
     EXPECT_TRUE(price.exit == 0 && name.exit == 0) << price.err << name.err;
-    EXPECT_EQ(RegistryText(HKEY_LOCAL_MACHINE, L"Software\\ZvToolText", L"Price"), L"5\u20AC");
-    EXPECT_EQ(RegistryText(HKEY_LOCAL_MACHINE, L"Software\\ZvToolText", L"Name"), L"caf\u00E9 \u03B1");
+    EXPECT_EQ(RegistryString(HKEY_LOCAL_MACHINE, "Software\\ZvToolText", "Price"), "5\xE2\x82\xAC");
+    EXPECT_EQ(RegistryString(HKEY_LOCAL_MACHINE, "Software\\ZvToolText", "Name"), "caf\xC3\xA9 \xCE\xB1");
     EXPECT_EQ(Zv({"reg", "get", key, "Price"}).out, "5\xE2\x82\xAC\n");
     const Result exported = Zv({"reg", "export", key, "price.cfg"});
     EXPECT_TRUE(exported.exit == 0 && Has(exported.err, "warning: [" + key + "] Price: text outside ISO-8859-1"))
